@@ -1,0 +1,167 @@
+#include <cstring>
+#include <fstream>
+#include <new>
+
+#include "BookReader.h"
+#include "Error.h"
+#include "SheetWriter.h"
+#include "Workbook.h"
+#include "io/Zip.h"
+
+namespace tabulon::engine {
+namespace {
+
+class BookWorkbook final : public Workbook {
+public:
+    BookWorkbook(std::unique_ptr<BookReader> reader, std::string name) : m_reader(std::move(reader)), m_name(std::move(name))
+    {
+        const auto& sheets = m_reader->sheets();
+        for (size_t i = 0; i < sheets.size(); ++i)
+            if (sheets[i].kind == SheetKind::Worksheet)
+                m_worksheets.push_back(i);
+    }
+
+    int sheetCount() const override
+    {
+        requireOpen();
+        return static_cast<int>(m_worksheets.size());
+    }
+
+    std::string sheetName(int position) const override { return m_reader->sheets()[index(position)].name; }
+
+    void selectSheet(int position) override
+    {
+        index(position);
+        m_selected = position;
+    }
+
+    void saveAsCsv(const std::filesystem::path& target, std::optional<int> position) override
+    {
+        const size_t sheet = index(position.value_or(m_selected));
+        guarded([&] {
+            if (!m_renderer)
+                m_renderer = std::make_unique<CellRenderer>(m_reader->styles(), m_reader->date1904());
+            writeSheetCsv(*m_reader, *m_renderer, sheet, target, m_name);
+        });
+    }
+
+    void close() override
+    {
+        m_renderer.reset();
+        m_reader.reset();
+    }
+
+private:
+    void requireOpen() const
+    {
+        if (!m_reader)
+            throw Error("The workbook \"" + m_name + "\" is already closed.");
+    }
+
+    size_t index(int position) const
+    {
+        requireOpen();
+        if (position < 1 || static_cast<size_t>(position) > m_worksheets.size())
+            throw Error("\"" + m_name + "\" has no worksheet " + std::to_string(position) + " (it has " +
+                        std::to_string(m_worksheets.size()) + ").");
+        return m_worksheets[static_cast<size_t>(position - 1)];
+    }
+
+    template <class F>
+    void guarded(F&& f)
+    {
+        try {
+            f();
+        } catch (const Error&) {
+            throw;
+        } catch (const std::bad_alloc&) {
+            throw Error(describe(m_name, "there is not enough memory to read it"));
+        } catch (const std::exception& e) {
+            throw Error(describe(m_name, e.what()));
+        }
+    }
+
+    std::unique_ptr<BookReader> m_reader;
+    std::string m_name;
+    std::vector<size_t> m_worksheets;
+    int m_selected = 1;
+    std::unique_ptr<CellRenderer> m_renderer;
+};
+
+enum class Family { Unknown, CompoundFile, Zip, BiffStream };
+
+Family sniff(const unsigned char* b, size_t n)
+{
+    static const unsigned char cfb[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    if (n >= 8 && std::memcmp(b, cfb, 8) == 0)
+        return Family::CompoundFile;
+    if (n >= 4 && b[0] == 'P' && b[1] == 'K' && ((b[2] == 3 && b[3] == 4) || (b[2] == 5 && b[3] == 6)))
+        return Family::Zip;
+    // A stand-alone BIFF2 to BIFF4 worksheet or workbook starts with its BOF record.
+    if (n >= 4 && b[1] <= 0x08 && b[0] == 0x09 && (b[1] == 0x00 || b[1] == 0x02 || b[1] == 0x04 || b[1] == 0x08))
+        return Family::BiffStream;
+    return Family::Unknown;
+}
+
+std::unique_ptr<BookReader> openZipFamily(const std::filesystem::path& file)
+{
+    auto zip = ZipArchive::openFile(file);
+    if (auto types = zip->find("[Content_Types].xml")) {
+        const std::string text = zip->readAll(*types, 16 << 20);
+        if (text.find("sheet.binary.macroEnabled.main") != std::string::npos)
+            return openXlsbReader(file);
+        return openOoxmlReader(file);
+    }
+    if (zip->find("content.xml") || zip->find("mimetype"))
+        return openOdsReader(file);
+    throw Error(describe(file.string(), "not a workbook this program can read (a zip package without workbook parts)"));
+}
+
+}  // namespace
+
+std::unique_ptr<Workbook> makeWorkbook(std::unique_ptr<BookReader> reader, std::string displayName)
+{
+    return std::make_unique<BookWorkbook>(std::move(reader), std::move(displayName));
+}
+
+std::unique_ptr<Workbook> openWorkbook(const std::filesystem::path& file)
+{
+    const std::string name = file.string();
+    std::error_code ec;
+    const auto status = std::filesystem::status(file, ec);
+    if (ec || !std::filesystem::exists(status))
+        throw Error("Cannot open \"" + name + "\": the file does not exist.");
+    if (!std::filesystem::is_regular_file(status))
+        throw Error("Cannot open \"" + name + "\": it is not a file.");
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        throw Error("Cannot open \"" + name + "\": the file cannot be read (permission denied?).");
+    unsigned char head[8] = {};
+    in.read(reinterpret_cast<char*>(head), sizeof head);
+    const size_t got = static_cast<size_t>(in.gcount());
+    in.close();
+
+    std::unique_ptr<BookReader> reader;
+    try {
+        switch (sniff(head, got)) {
+        case Family::CompoundFile:
+        case Family::BiffStream:
+            reader = openXlsReader(file);
+            break;
+        case Family::Zip:
+            reader = openZipFamily(file);
+            break;
+        case Family::Unknown:
+            throw Error("Cannot open \"" + name + "\": not a workbook this program can read.");
+        }
+    } catch (const Error&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw Error(describe(name, "there is not enough memory to read it"));
+    } catch (const std::exception& e) {
+        throw Error(describe(name, e.what()));
+    }
+    return makeWorkbook(std::move(reader), name);
+}
+
+}  // namespace tabulon::engine

@@ -1,0 +1,306 @@
+#include "SheetWriter.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "Error.h"
+#include "Workbook.h"
+#include "csv/CsvWriter.h"
+
+namespace tabulon::engine {
+
+namespace {
+RowProgress g_progress = nullptr;
+void* g_progressContext = nullptr;
+constexpr uint32_t kProgressEvery = 4096;
+// Cells of a sheet whose rows come out of order are sorted in memory; this bounds that.
+constexpr size_t kMaxUnorderedBytes = size_t(512) << 20;
+
+// Thrown inside a pass when the cells leave the assumed range or go back to an earlier row;
+// the caller then falls back to a slower but exact pass.
+struct RangeMiss {};
+struct OrderMiss {};
+
+struct Bounds {
+    bool any = false;
+    bool ordered = true;
+    CellRange range;
+    uint32_t lastRow = 0;
+
+    void add(uint32_t row, uint32_t col)
+    {
+        if (!any) {
+            any = true;
+            range = {row, col, row, col};
+            lastRow = row;
+            return;
+        }
+        if (row < lastRow)
+            ordered = false;
+        lastRow = row;
+        range.firstRow = std::min(range.firstRow, row);
+        range.lastRow = std::max(range.lastRow, row);
+        range.firstCol = std::min(range.firstCol, col);
+        range.lastCol = std::max(range.lastCol, col);
+    }
+};
+
+class RangeScan final : public CellSink {
+public:
+    void cell(uint32_t row, uint32_t col, const CellData&) override { bounds.add(row, col); }
+    Bounds bounds;
+};
+
+// Writes rows as they stream in, padded to a range fixed in advance.
+class CsvSink final : public CellSink {
+public:
+    CsvSink(csv::CsvWriter& writer, const CellRenderer& renderer, CellRange range)
+        : m_writer(writer), m_renderer(renderer), m_range(range),
+          m_width(range.lastCol - range.firstCol + 1)
+    {
+        m_emptyRow.assign(m_width - 1, ',');
+        m_emptyRow += "\r\n";
+    }
+
+    void cell(uint32_t row, uint32_t col, const CellData& data) override
+    {
+        if (row < m_range.firstRow || row > m_range.lastRow || col < m_range.firstCol || col > m_range.lastCol)
+            throw RangeMiss{};
+        m_bounds.add(row, col);
+        if (!m_started) {
+            m_started = true;
+            emptyRows(m_range.firstRow, row);
+            m_row = row;
+        } else if (row != m_row) {
+            if (row < m_row)
+                throw OrderMiss{};
+            flushRow();
+            emptyRows(m_row + 1, row);
+            m_row = row;
+        }
+        const size_t start = m_text.size();
+        m_renderer.render(data, m_text);
+        if (!m_entries.empty() && col <= m_entries.back().col)
+            m_sorted = false;
+        m_entries.push_back({col, static_cast<uint32_t>(start), static_cast<uint32_t>(m_text.size() - start)});
+    }
+
+    // Ends the sheet; throws RangeMiss when the cells did not fill the assumed range exactly.
+    void finish()
+    {
+        if (!m_bounds.any || !(m_bounds.range == m_range))
+            throw RangeMiss{};
+        flushRow();
+        emptyRows(m_row + 1, m_range.lastRow + 1);
+    }
+
+private:
+    struct Entry {
+        uint32_t col, offset, length;
+    };
+
+    void emptyRows(uint32_t from, uint32_t to)
+    {
+        for (uint32_t r = from; r < to; ++r) {
+            m_writer.raw(m_emptyRow);
+            progress();
+        }
+    }
+
+    void progress()
+    {
+        if (g_progress && ++m_rowsDone % kProgressEvery == 0)
+            g_progress(g_progressContext, m_rowsDone);
+    }
+
+    void flushRow()
+    {
+        if (!m_sorted) {
+            // Later duplicates of a position win, as the application keeps the last one.
+            std::stable_sort(m_entries.begin(), m_entries.end(),
+                             [](const Entry& a, const Entry& b) { return a.col < b.col; });
+        }
+        uint32_t next = m_range.firstCol;
+        for (size_t i = 0; i < m_entries.size(); ++i) {
+            const Entry& e = m_entries[i];
+            if (i + 1 < m_entries.size() && m_entries[i + 1].col == e.col)
+                continue;
+            m_writer.emptyFields(e.col - next);
+            m_writer.field(std::string_view(m_text).substr(e.offset, e.length));
+            next = e.col + 1;
+        }
+        m_writer.emptyFields(m_range.lastCol + 1 - next);
+        m_writer.endRecord();
+        m_entries.clear();
+        m_text.clear();
+        m_sorted = true;
+        progress();
+    }
+
+    csv::CsvWriter& m_writer;
+    const CellRenderer& m_renderer;
+    CellRange m_range;
+    uint32_t m_width;
+    std::string m_emptyRow;
+    Bounds m_bounds;
+    bool m_started = false;
+    uint32_t m_row = 0;
+    std::vector<Entry> m_entries;
+    std::string m_text;
+    bool m_sorted = true;
+    uint64_t m_rowsDone = 0;
+};
+
+// For sheets whose rows arrive out of order: every cell rendered, then sorted.
+class CollectSink final : public CellSink {
+public:
+    CollectSink(const CellRenderer& renderer, const std::string& bookName) : m_renderer(renderer), m_bookName(bookName) {}
+    void cell(uint32_t row, uint32_t col, const CellData& data) override
+    {
+        std::string text;
+        m_renderer.render(data, text);
+        m_bytes += text.size() + 32;
+        if (m_bytes > kMaxUnorderedBytes)
+            throw Error(describe(m_bookName, "a worksheet stores its rows out of order and is too large to sort"));
+        cells.push_back({row, col, std::move(text)});
+    }
+    struct Cell {
+        uint32_t row, col;
+        std::string text;
+    };
+    std::vector<Cell> cells;
+
+private:
+    const CellRenderer& m_renderer;
+    const std::string& m_bookName;
+    size_t m_bytes = 0;
+};
+
+void writeCollected(CollectSink& collected, const CellRange& range, csv::CsvWriter& writer)
+{
+    auto& cells = collected.cells;
+    std::stable_sort(cells.begin(), cells.end(),
+                     [](const auto& a, const auto& b) { return a.row != b.row ? a.row < b.row : a.col < b.col; });
+    size_t i = 0;
+    for (uint32_t row = range.firstRow; row <= range.lastRow; ++row) {
+        uint32_t next = range.firstCol;
+        while (i < cells.size() && cells[i].row == row) {
+            if (i + 1 < cells.size() && cells[i + 1].row == row && cells[i + 1].col == cells[i].col) {
+                ++i;
+                continue;
+            }
+            writer.emptyFields(cells[i].col - next);
+            writer.field(cells[i].text);
+            next = cells[i].col + 1;
+            ++i;
+        }
+        writer.emptyFields(range.lastCol + 1 - next);
+        writer.endRecord();
+    }
+}
+
+bool plausible(const CellRange& r)
+{
+    return r.firstRow <= r.lastRow && r.firstCol <= r.lastCol && r.lastRow < kMaxRows && r.lastCol < kMaxColumns;
+}
+}  // namespace
+
+void setRowProgress(RowProgress callback, void* context)
+{
+    g_progress = callback;
+    g_progressContext = context;
+}
+
+CellRenderer::CellRenderer(const StyleTable& styles, bool date1904)
+    : m_general(numfmt::compile("General")), m_date1904(date1904)
+{
+    std::unordered_map<std::string, const numfmt::Format*> byCode;
+    m_byXf.reserve(styles.xfFormatIds.size());
+    for (uint32_t id : styles.xfFormatIds) {
+        std::string code;
+        if (auto it = styles.customFormats.find(id); it != styles.customFormats.end())
+            code = it->second;
+        else
+            code = std::string(numfmt::builtinCode(id));
+        auto [it, inserted] = byCode.try_emplace(code, nullptr);
+        if (inserted) {
+            m_owned.push_back(numfmt::compile(code));
+            it->second = m_owned.back().get();
+        }
+        m_byXf.push_back(it->second);
+    }
+}
+
+const numfmt::Format& CellRenderer::formatOf(uint32_t style) const
+{
+    return style < m_byXf.size() ? *m_byXf[style] : *m_general;
+}
+
+void CellRenderer::render(const CellData& cell, std::string& out) const
+{
+    switch (cell.kind) {
+    case CellKind::Blank:
+        break;
+    case CellKind::Number:
+        numfmt::formatNumber(formatOf(cell.style), cell.number, m_date1904, out);
+        break;
+    case CellKind::Text:
+        numfmt::formatText(formatOf(cell.style), cell.text, out);
+        break;
+    case CellKind::Bool:
+        out += cell.number != 0 ? "TRUE" : "FALSE";
+        break;
+    case CellKind::Error:
+    case CellKind::Shown:
+        out += cell.text;
+        break;
+    }
+}
+
+void writeSheetCsv(BookReader& reader, const CellRenderer& renderer, size_t sheetIndex,
+                   const std::filesystem::path& target, const std::string& bookName)
+{
+    csv::CsvWriter writer(target, target.string());
+    if (auto hint = reader.dimension(sheetIndex); hint && plausible(*hint)) {
+        try {
+            CsvSink sink(writer, renderer, *hint);
+            reader.readSheet(sheetIndex, sink);
+            sink.finish();
+            writer.commit();
+            return;
+        } catch (const RangeMiss&) {
+        } catch (const OrderMiss&) {
+        }
+        writer.restart();
+    }
+
+    RangeScan scan;
+    reader.readSheet(sheetIndex, scan);
+    if (!scan.bounds.any) {
+        writer.commit();  // a sheet without cells is an empty file
+        return;
+    }
+    if (scan.bounds.ordered) {
+        try {
+            CsvSink sink(writer, renderer, scan.bounds.range);
+            reader.readSheet(sheetIndex, sink);
+            sink.finish();
+            writer.commit();
+            return;
+        } catch (const RangeMiss&) {
+        } catch (const OrderMiss&) {
+        }
+        // A reader that streams differently on a second pass: collect instead.
+        writer.restart();
+    }
+    CollectSink collect(renderer, bookName);
+    reader.readSheet(sheetIndex, collect);
+    Bounds bounds;
+    for (const auto& c : collect.cells)
+        bounds.add(c.row, c.col);
+    if (bounds.any)
+        writeCollected(collect, bounds.range, writer);
+    writer.commit();
+}
+
+}  // namespace tabulon::engine

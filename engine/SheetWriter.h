@@ -1,0 +1,32 @@
+#pragma once
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BookReader.h"
+#include "numfmt/NumFmt.h"
+
+namespace tabulon::engine {
+
+// Renders cells through their number formats, with one compiled format per XF.
+class CellRenderer {
+public:
+    CellRenderer(const StyleTable& styles, bool date1904);
+    // Appends the displayed text of a cell to `out`.
+    void render(const CellData& cell, std::string& out) const;
+
+private:
+    const numfmt::Format& formatOf(uint32_t style) const;
+    std::vector<const numfmt::Format*> m_byXf;
+    std::vector<std::shared_ptr<const numfmt::Format>> m_owned;
+    std::shared_ptr<const numfmt::Format> m_general;
+    bool m_date1904;
+};
+
+// Writes one sheet of a reader as CSV to `target`, computing the used range from the
+// cells (the stored dimension is tried first and checked while writing).
+void writeSheetCsv(BookReader& reader, const CellRenderer& renderer, size_t sheetIndex,
+                   const std::filesystem::path& target, const std::string& bookName);
+
+}  // namespace tabulon::engine

@@ -1,0 +1,34 @@
+#pragma once
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tabulon::engine {
+
+class BookReader;
+
+// An open workbook; positions are 1-based and count worksheets only (chart, dialog, macro
+// and module sheets are left out). Every call may throw engine::Error.
+class Workbook {
+public:
+    virtual ~Workbook() = default;  // closes if still open
+    virtual int sheetCount() const = 0;
+    virtual std::string sheetName(int position) const = 0;  // UTF-8
+    virtual void selectSheet(int position) = 0;
+    // Saves one worksheet, or the selected sheet when no position is given, as CSV.
+    virtual void saveAsCsv(const std::filesystem::path& target, std::optional<int> position) = 0;
+    virtual void close() = 0;  // safe to call twice
+};
+
+// Opens a workbook, recognising its format by content, never by name.
+std::unique_ptr<Workbook> openWorkbook(const std::filesystem::path& file);
+
+// Wraps a reader (tests and fuzz targets use this to skip format detection).
+std::unique_ptr<Workbook> makeWorkbook(std::unique_ptr<BookReader> reader, std::string displayName);
+
+// Progress of a save, for the command line's progress line. Called from the saving thread.
+using RowProgress = void (*)(void* context, uint64_t rowsDone);
+void setRowProgress(RowProgress callback, void* context);
+
+}  // namespace tabulon::engine

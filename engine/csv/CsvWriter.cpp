@@ -1,0 +1,150 @@
+#include "CsvWriter.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "../Error.h"
+
+namespace tabulon::csv {
+namespace {
+constexpr size_t kFlushAt = 1 << 20;
+
+bool needsQuotes(std::string_view text)
+{
+    for (char c : text)
+        if (c == ',' || c == '"' || c == '\r' || c == '\n')
+            return true;
+    return false;
+}
+}  // namespace
+
+CsvWriter::CsvWriter(const std::filesystem::path& target, std::string displayName)
+    : m_target(target), m_displayName(std::move(displayName))
+{
+    std::random_device rd;
+    const auto dir = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+    for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".tabulon-%08x.tmp", static_cast<unsigned>(rd()));
+        m_temp = dir / ("." + target.filename().string() + suffix);
+        m_fd = ::open(m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (m_fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (m_fd < 0)
+        throw engine::Error("Cannot save \"" + target.string() + "\": " + std::strerror(errno) + ".");
+    m_buffer.reserve(kFlushAt + 4096);
+}
+
+CsvWriter::~CsvWriter()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (!m_committed && !m_temp.empty()) {
+        std::error_code ec;
+        std::filesystem::remove(m_temp, ec);
+    }
+}
+
+void CsvWriter::appendQuoted(std::string_view text, std::string& out)
+{
+    if (!needsQuotes(text)) {
+        out.append(text);
+        return;
+    }
+    out.push_back('"');
+    for (char c : text) {
+        if (c == '"')
+            out.push_back('"');
+        out.push_back(c);
+    }
+    out.push_back('"');
+}
+
+void CsvWriter::field(std::string_view text)
+{
+    if (!m_firstField)
+        m_buffer.push_back(',');
+    m_firstField = false;
+    appendQuoted(text, m_buffer);
+    if (m_buffer.size() >= kFlushAt)
+        flush();
+}
+
+void CsvWriter::emptyFields(uint32_t count)
+{
+    if (count == 0)
+        return;
+    if (m_firstField) {
+        m_firstField = false;
+        --count;
+    }
+    m_buffer.append(count, ',');
+    if (m_buffer.size() >= kFlushAt)
+        flush();
+}
+
+void CsvWriter::endRecord()
+{
+    m_buffer.append("\r\n");
+    m_firstField = true;
+    if (m_buffer.size() >= kFlushAt)
+        flush();
+}
+
+void CsvWriter::raw(std::string_view bytes)
+{
+    m_buffer.append(bytes);
+    if (m_buffer.size() >= kFlushAt)
+        flush();
+}
+
+void CsvWriter::restart()
+{
+    m_buffer.clear();
+    m_firstField = true;
+    if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0)
+        throw engine::Error("Cannot save \"" + m_target.string() + "\": " + std::strerror(errno) + ".");
+}
+
+void CsvWriter::writeAll(const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(m_fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw engine::Error("Cannot save \"" + m_target.string() + "\": " + std::strerror(errno) + ".");
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+}
+
+void CsvWriter::flush()
+{
+    writeAll(m_buffer.data(), m_buffer.size());
+    m_buffer.clear();
+}
+
+void CsvWriter::commit()
+{
+    flush();
+    if (::close(m_fd) != 0) {
+        m_fd = -1;
+        throw engine::Error("Cannot save \"" + m_target.string() + "\": " + std::strerror(errno) + ".");
+    }
+    m_fd = -1;
+    std::error_code ec;
+    std::filesystem::rename(m_temp, m_target, ec);
+    if (ec)
+        throw engine::Error("Cannot save \"" + m_target.string() + "\": " + ec.message() + ".");
+    m_committed = true;
+}
+
+}  // namespace tabulon::csv

@@ -1,0 +1,71 @@
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct zip;
+struct zip_file;
+
+namespace tabulon::engine {
+
+class ZipStream;
+
+// A read-only zip package (the container of .xlsx, .xlsm, .xlsb and .ods). Every inflated
+// part is capped relative to its compressed size and absolutely, so a zip bomb ends in an
+// engine::Error instead of filling memory or disk. Errors name the file and the part.
+class ZipArchive {
+public:
+    static std::unique_ptr<ZipArchive> openFile(const std::filesystem::path& file);
+    // For tests and fuzz targets; the bytes must outlive the archive.
+    static std::unique_ptr<ZipArchive> openMemory(const void* data, size_t size, std::string displayName);
+    ~ZipArchive();
+
+    // Finds a part by name, without regard to case and to a leading "/".
+    std::optional<uint64_t> find(std::string_view name) const;
+    std::vector<std::string> names() const;
+    const std::string& displayName() const { return m_displayName; }
+    bool isEncrypted(uint64_t index) const;
+
+    // Reads a whole part; throws when it inflates beyond `cap` bytes.
+    std::string readAll(uint64_t index, uint64_t cap = kDefaultPartCap) const;
+    // Streams a part.
+    std::unique_ptr<ZipStream> stream(uint64_t index) const;
+    // Formats "Cannot read "<file>": <what> (part <name>)."
+    [[noreturn]] void fail(const std::string& what, std::optional<uint64_t> part = std::nullopt) const;
+    std::string partName(uint64_t index) const;
+
+    static constexpr uint64_t kDefaultPartCap = uint64_t(1) << 30;
+
+private:
+    ZipArchive() = default;
+    void index();
+
+    ::zip* m_zip = nullptr;
+    std::string m_displayName;
+    std::vector<std::pair<std::string, uint64_t>> m_lowerNames;  // sorted, lower-cased
+    friend class ZipStream;
+};
+
+// Inflates one part sequentially.
+class ZipStream {
+public:
+    ~ZipStream();
+    // Reads up to `size` bytes; returns 0 at the end of the part.
+    size_t read(char* buffer, size_t size);
+    uint64_t inflatedSoFar() const { return m_total; }
+
+private:
+    friend class ZipArchive;
+    ZipStream(const ZipArchive& archive, uint64_t index);
+    const ZipArchive& m_archive;
+    uint64_t m_index;
+    ::zip_file* m_file = nullptr;
+    uint64_t m_total = 0;
+    uint64_t m_cap = 0;
+};
+
+}  // namespace tabulon::engine
