@@ -1,1 +1,10 @@
-int main() { return 0; }
+#include <string>
+#include <vector>
+
+#include "RunTabrun.h"
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    return tabulon::cli::runTabrun(args);
+}

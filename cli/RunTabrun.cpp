@@ -1,0 +1,336 @@
+#include "RunTabrun.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+#include <system_error>
+
+#include <unistd.h>
+
+#include "core/CommandLine.h"
+#include "core/OutputNaming.h"
+#include "core/PathHelpers.h"
+#include "core/ShellOpen.h"
+#include "core/Spreadsheet.h"
+#include "engine/Workbook.h"
+
+namespace tabulon::cli {
+
+namespace fs = std::filesystem;
+using core::PathKind;
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: tabrun INPUT [OUTPUT_DIR] [/name=1|/name=2|/name=3] [/overwrite=0|/overwrite=1] [/open=0|/open=1] "
+    "[/quiet]\n"
+    "Converts every worksheet of a workbook file, or of every workbook in a folder, to CSV files.\n";
+
+std::string oneLine(std::string text)
+{
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    std::replace(text.begin(), text.end(), '\r', ' ');
+    return text;
+}
+
+std::string inQuotes(const std::string& path)
+{
+    return "\"" + path + "\"";
+}
+
+// "workbook 3 of 12, sheet 2 of 5, 81920 rows" on one line of standard error, redrawn at
+// most ten times a second, and only once the run has lasted about a second.
+class ProgressLine {
+public:
+    ProgressLine(std::ostream& err, bool enabled) : m_err(err), m_enabled(enabled), m_start(Clock::now()) {}
+    ~ProgressLine() { erase(); }
+
+    void workbook(size_t index, size_t count)
+    {
+        m_book = index;
+        m_books = count;
+        m_sheet = m_sheets = 0;
+        m_rows = 0;
+        draw();
+    }
+    void sheet(int index, int count)
+    {
+        m_sheet = index;
+        m_sheets = count;
+        m_rows = 0;
+        draw();
+    }
+    void rows(uint64_t done)
+    {
+        m_rows = done;
+        draw();
+    }
+    // Clears the line so that a message can be written in its place.
+    void erase()
+    {
+        if (m_shown) {
+            m_err << "\r\x1b[K" << std::flush;
+            m_shown = false;
+        }
+    }
+
+    static void onRows(void* self, uint64_t done) { static_cast<ProgressLine*>(self)->rows(done); }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void draw()
+    {
+        if (!m_enabled)
+            return;
+        const auto now = Clock::now();
+        if (now - m_start < std::chrono::seconds(1) || (m_shown && now - m_lastDraw < std::chrono::milliseconds(100)))
+            return;
+        m_lastDraw = now;
+        std::string text = "tabrun: workbook " + std::to_string(m_book) + " of " + std::to_string(m_books);
+        if (m_sheets > 0)
+            text += ", sheet " + std::to_string(m_sheet) + " of " + std::to_string(m_sheets);
+        if (m_rows > 0)
+            text += ", " + std::to_string(m_rows) + " rows";
+        m_err << "\r" << text << "\x1b[K" << std::flush;
+        m_shown = true;
+    }
+
+    std::ostream& m_err;
+    bool m_enabled;
+    Clock::time_point m_start;
+    Clock::time_point m_lastDraw;
+    bool m_shown = false;
+    size_t m_book = 0, m_books = 0;
+    int m_sheet = 0, m_sheets = 0;
+    uint64_t m_rows = 0;
+};
+
+// One run: the settings of the command line and everything the conversion keeps between
+// workbooks. Nothing outlives it.
+class Run {
+public:
+    Run(const core::CommandLine& settings, std::ostream& err, bool errIsTerminal)
+        : m_settings(settings), m_err(err), m_progress(err, errIsTerminal && !settings.quiet)
+    {
+    }
+
+    int runConversion();
+
+private:
+    void convertWorkbookFile(const std::string& path, std::string target);
+    void problem(const std::string& text)
+    {
+        m_progress.erase();
+        m_err << "tabrun: " << oneLine(text) << "\n" << std::flush;
+        m_failed = true;
+    }
+
+    const core::CommandLine& m_settings;
+    std::ostream& m_err;
+    ProgressLine m_progress;
+    core::SheetCounter m_sheetCounter;
+    bool m_failed = false;
+};
+
+int Run::runConversion()
+{
+    engine::setRowProgress(&ProgressLine::onRows, &m_progress);
+    struct ProgressOff {
+        ~ProgressOff() { engine::setRowProgress(nullptr, nullptr); }
+    } progressOff;
+
+    const std::string& input = m_settings.inputPath;
+    const std::string& outputDir = m_settings.outputDir;
+    std::vector<std::string> workbooks;
+    const PathKind kind = core::pathKind(input);
+    const bool subfolders = kind == PathKind::Folder;
+    if (kind == PathKind::Folder) {
+        std::string why;
+        if (!collectWorkbooks(input, workbooks, why)) {
+            workbooks.clear();
+            problem(why);
+        }
+    } else if (kind == PathKind::File) {
+        workbooks.push_back(input);
+    } else {
+        problem(inQuotes(input) + " is no longer an existing workbook file or folder.");
+    }
+
+    for (size_t i = 0; i < workbooks.size(); ++i) {
+        const std::string& path = workbooks[i];
+        m_progress.workbook(i + 1, workbooks.size());
+        const std::string folderName = workbookFolderName(path);
+        if (folderName.empty()) {
+            problem(inQuotes(path) + " is gone or has no name to make a folder from; the run stopped there.");
+            break;
+        }
+        std::string target = outputDir;
+        if (subfolders)
+            target += folderName;
+        if (core::pathKind(target) != PathKind::Folder) {
+            std::error_code ec;
+            fs::create_directory(fs::path(target), ec);
+            // A folder the rules cannot see (a hidden one) may still be there; use it.
+            std::error_code isDirError;
+            if (!fs::is_directory(fs::path(target), isDirError)) {
+                const std::string reason = ec ? ec.message() : "a file of that name exists";
+                problem("cannot create the folder " + inQuotes(target) + " for " + inQuotes(path) + ": " + reason +
+                        "; the run stopped there.");
+                break;
+            }
+        }
+        convertWorkbookFile(path, target);
+    }
+
+    m_progress.erase();
+    if (m_settings.openOutputFolder && core::pathKind(outputDir) == PathKind::Folder)
+        core::shellOpen(outputDir);
+    return m_failed ? kSomethingFailed : kAllConverted;
+}
+
+void Run::convertWorkbookFile(const std::string& path, std::string target)
+{
+    if (target.empty() || target.back() != core::kPathSeparator)
+        target += core::kPathSeparator;
+    std::unique_ptr<core::Spreadsheet> app;
+    try {
+        std::error_code ec;
+        const fs::path file(path);
+        if (!fs::is_regular_file(file, ec)) {
+            problem(inQuotes(path) + " is gone; nothing was converted from it.");
+            return;
+        }
+        const std::string bookName = core::stripExtension(file.filename().string());
+
+        app = core::Spreadsheet::create();
+        app->open(file);
+        app->setDisplayAlerts(false);
+        const int count = app->worksheetCount();
+        for (int i = 1; i <= count; ++i) {
+            m_progress.sheet(i, count);
+            const std::string sheetName = app->worksheetName(i);
+            const std::string csvFile =
+                target + core::csvBaseName(bookName, sheetName, m_settings.namingMode(), m_sheetCounter) + ".csv";
+            if (!m_settings.overwriteExisting && core::pathKind(csvFile) == PathKind::File)
+                continue;
+            app->saveWorksheetAs(i, csvFile, core::kCsvFileFormat);
+        }
+        app->close();
+        app->quit();
+        m_sheetCounter.reset();
+    } catch (const engine::Error& e) {
+        if (app) {
+            app->close();
+            app->quit();
+        }
+        problem(e.what());
+    }
+}
+
+bool lessIgnoringCase(const std::string& a, const std::string& b)
+{
+    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+    const bool less = std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                                   [&](char x, char y) { return lower(x) < lower(y); });
+    if (less)
+        return true;
+    const bool greater = std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(),
+                                                      [&](char x, char y) { return lower(x) < lower(y); });
+    return !greater && a < b;  // equal but for case: a fixed order all the same
+}
+
+bool isWorkbookName(const std::string& name)
+{
+    if (name.empty() || name[0] == '.')
+        return false;
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos)
+        return false;
+    std::string ext = name.substr(dot + 1);
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return ext.starts_with("xls") || ext == "ods";
+}
+
+}  // namespace
+
+bool collectWorkbooks(const std::string& folder, std::vector<std::string>& files, std::string& problem)
+{
+    files.clear();
+    std::string prefix = folder;
+    if (prefix.empty() || prefix.back() != core::kPathSeparator)
+        prefix += core::kPathSeparator;
+    std::vector<std::string> names;
+    std::error_code ec;
+    fs::directory_iterator it(fs::path(folder), ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::error_code typeError;
+        if (isWorkbookName(name) && it->is_regular_file(typeError))
+            names.push_back(name);
+    }
+    if (ec) {
+        problem = "cannot list the folder " + inQuotes(folder) + ": " + ec.message() + "; nothing was converted.";
+        return false;
+    }
+    if (names.size() > kMaxWorkbooks) {
+        problem = "the folder " + inQuotes(folder) + " holds more than " + std::to_string(kMaxWorkbooks) +
+                  " workbooks; nothing was converted.";
+        return false;
+    }
+    std::sort(names.begin(), names.end(), lessIgnoringCase);
+    for (const auto& name : names)
+        files.push_back(prefix + name);
+    return true;
+}
+
+std::string workbookFolderName(const std::string& path)
+{
+    if (path.empty())
+        return {};
+    std::error_code ec;
+    const fs::path file(path);
+    if (!fs::is_regular_file(file, ec))
+        return {};
+    std::string name = core::stripExtension(file.filename().string());
+    while (!name.empty() && name.back() == ' ')
+        name.pop_back();
+    return name;
+}
+
+int runTabrun(const std::vector<std::string>& args, std::ostream& err, bool errIsTerminal)
+{
+    try {
+        core::CommandLine settings;
+        switch (core::parseCommandLine(args, settings)) {
+        case core::ParseResult::NoArguments:
+            err << kUsage << std::flush;
+            return kUnusableCommandLine;
+        case core::ParseResult::TooManyTokens:
+            err << "tabrun: too many arguments (at most " << core::kMaxTokens << ").\n" << std::flush;
+            return kUnusableCommandLine;
+        case core::ParseResult::InputMissing:
+            err << "tabrun: " << inQuotes(settings.inputPath)
+                << " is not an existing workbook file or folder (hidden names and wildcards do not count).\n"
+                << std::flush;
+            return kUnusableCommandLine;
+        case core::ParseResult::Ok:
+            break;
+        }
+        Run run(settings, err, errIsTerminal);
+        return run.runConversion();
+    } catch (const std::exception& e) {
+        err << "tabrun: " << oneLine(e.what()) << "\n" << std::flush;
+        return kSomethingFailed;
+    }
+}
+
+int runTabrun(const std::vector<std::string>& args)
+{
+    return runTabrun(args, std::cerr, isatty(STDERR_FILENO) == 1);
+}
+
+}  // namespace tabulon::cli

@@ -1,0 +1,33 @@
+#pragma once
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace tabulon::cli {
+
+// Exit statuses of tabrun.
+inline constexpr int kAllConverted = 0;
+inline constexpr int kSomethingFailed = 1;
+inline constexpr int kUnusableCommandLine = 2;
+
+// Room in the workbook list of a folder input; a folder with more workbooks converts nothing.
+inline constexpr size_t kMaxWorkbooks = 10001;
+
+// One whole run of tabrun on its arguments (argv without the program name): reads the
+// command line, converts, and returns the exit status. Problems go to `err`, one line each,
+// naming the path; a progress line is drawn there only when `errIsTerminal`. Nothing is
+// written to standard output. Every call starts from fresh state.
+int runTabrun(const std::vector<std::string>& args, std::ostream& err, bool errIsTerminal);
+// The same on standard error.
+int runTabrun(const std::vector<std::string>& args);
+
+// The workbooks directly inside `folder`: ordinary, not hidden files whose extension begins
+// with "xls" or is "ods", without regard to case, as full paths sorted by name without regard
+// to case. Returns false when the folder cannot be listed or holds more than kMaxWorkbooks.
+bool collectWorkbooks(const std::string& folder, std::vector<std::string>& files, std::string& problem);
+
+// The folder name for the workbook at `path`: its file name cut before the last dot, spaces
+// at the end removed; empty when no ordinary file is there.
+std::string workbookFolderName(const std::string& path);
+
+}  // namespace tabulon::cli

@@ -1,0 +1,42 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tabulon::core {
+
+// How CSV files are named; the numbers are the positions of the naming modes in the GUI's
+// list. Any other value names the file after the sheet alone.
+enum class NamingMode : int { SheetName = 0, BookAndSheet = 1, RunningNumber = 2 };
+
+// The running number of NamingMode::RunningNumber. One per program (or per tabrun run):
+// it counts every sheet named in that mode and goes back to 0 when a workbook's conversion
+// runs to its end, but not after a failed one, so the next workbook continues the numbers.
+class SheetCounter {
+public:
+    int64_t next() { return ++m_value; }
+    void reset() { m_value = 0; }
+    int64_t value() const { return m_value; }
+
+private:
+    int64_t m_value = 0;
+};
+
+// Draws the numbers of the fallback names. The real source re-seeds from the clock before
+// every draw; tests pass a fixed sequence.
+class RandomSource {
+public:
+    virtual ~RandomSource() = default;
+    // A number in [0, 1), in single precision like the generator the naming rules were written for.
+    virtual float draw() = 0;
+};
+
+RandomSource& clockRandomSource();
+
+// The CSV file name without extension for sheet `sheetName` of the workbook whose name
+// without extension is `bookName`; never empty and never holding a path separator, so the
+// file always stays in its folder. `mode` is a NamingMode value (any other int is allowed).
+std::string csvBaseName(std::string_view bookName, std::string_view sheetName, int mode, SheetCounter& counter,
+                        RandomSource& random = clockRandomSource());
+
+}  // namespace tabulon::core

@@ -1,0 +1,70 @@
+#include "PathHelpers.h"
+
+#include <system_error>
+
+namespace tabulon::core {
+
+namespace {
+
+bool isSeparator(char c)
+{
+    return c == '/' || c == kPathSeparator;
+}
+
+PathKind kindOf(std::string_view text)
+{
+    if (text.empty() || text.find_first_of("*?") != std::string_view::npos)
+        return PathKind::Missing;
+    // "out/" names "out"; the root "/" stays the root.
+    size_t end = text.size();
+    while (end > 1 && isSeparator(text[end - 1]))
+        --end;
+    text = text.substr(0, end);
+
+    size_t nameStart = text.size();
+    while (nameStart > 0 && !isSeparator(text[nameStart - 1]))
+        --nameStart;
+    const std::string_view name = text.substr(nameStart);
+    // "." and ".." refer to folders, they are not hidden names.
+    if (name.size() > 0 && name[0] == '.' && name != "." && name != "..")
+        return PathKind::Missing;
+
+    std::error_code ec;
+    const auto status = std::filesystem::status(std::filesystem::path(text), ec);
+    if (ec)
+        return PathKind::Missing;
+    if (std::filesystem::is_directory(status))
+        return PathKind::Folder;
+    if (std::filesystem::is_regular_file(status))
+        return PathKind::File;
+    return PathKind::Missing;
+}
+
+}  // namespace
+
+PathKind pathKind(const std::filesystem::path& path) noexcept
+{
+    try {
+        return kindOf(path.string());
+    } catch (...) {
+        return PathKind::Missing;
+    }
+}
+
+std::string stripExtension(std::string_view name)
+{
+    const size_t dot = name.rfind('.');
+    return std::string(dot == std::string_view::npos ? name : name.substr(0, dot));
+}
+
+std::string stripSpacesAndDots(std::string_view name)
+{
+    std::string out;
+    out.reserve(name.size());
+    for (char c : name)
+        if (c != ' ' && c != '.')
+            out += c;
+    return out;
+}
+
+}  // namespace tabulon::core

@@ -1,0 +1,27 @@
+#pragma once
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tabulon::core {
+
+// What a path names. The numbers are the ones the conversion rules compare against.
+enum class PathKind { Missing = 0, Folder = 1, File = 2 };
+
+// Classifies a path; never throws. Missing also covers every path that is not usable:
+// empty, with wildcards ("*" or "?"), hidden (a last name beginning with "."), neither a
+// folder nor an ordinary file, or not reachable (a parent folder that cannot be searched).
+// Trailing separators are ignored, so "out/" names the folder "out"; "/" is a folder.
+PathKind pathKind(const std::filesystem::path& path) noexcept;
+
+// The name cut before its last "."; a name without a dot comes back unchanged.
+// Knows nothing of folders: a dot in a folder part counts like any other.
+std::string stripExtension(std::string_view name);
+
+// The name with every space (U+0020) and every "." removed; other blanks stay.
+std::string stripSpacesAndDots(std::string_view name);
+
+// The platform's path separator as text, for joins written as folder + separator + name.
+inline constexpr char kPathSeparator = static_cast<char>(std::filesystem::path::preferred_separator);
+
+}  // namespace tabulon::core
