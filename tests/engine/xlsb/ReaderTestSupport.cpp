@@ -1,0 +1,86 @@
+#include "ReaderTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <random>
+
+#include "Error.h"
+#include "Workbook.h"
+
+namespace tabulon::test {
+
+std::string convertToText(const ReaderFactory& open, const std::string& bytes, const std::string& name)
+{
+    TempDir dir;
+    auto book = engine::makeWorkbook(open(bytes, name), name);
+    std::string out;
+    for (int i = 1; i <= book->sheetCount(); ++i) {
+        const auto file = dir / ("sheet" + std::to_string(i) + ".csv");
+        book->saveAsCsv(file, i);
+        out += "== " + std::to_string(i) + " " + book->sheetName(i) + "\n" + readFile(file);
+    }
+    return out;
+}
+
+std::string sheetCsv(const ReaderFactory& open, const std::string& bytes, int position)
+{
+    TempDir dir;
+    auto book = engine::makeWorkbook(open(bytes, "test"), "test");
+    book->saveAsCsv(dir / "out.csv", position);
+    return readFile(dir / "out.csv");
+}
+
+void checkCorpusGolden(const ReaderFactory& open, const std::filesystem::path& corpus,
+                       const std::filesystem::path& golden)
+{
+    const bool update = std::getenv("TABULON_UPDATE_GOLDEN") != nullptr;
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(corpus))
+        files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    ASSERT_FALSE(files.empty()) << corpus;
+    for (const auto& file : files) {
+        const std::string name = file.filename().string();
+        std::string got;
+        try {
+            got = convertToText(open, readFile(file), name);
+        } catch (const engine::Error& e) {
+            got = std::string("error: ") + e.what() + "\n";
+        }
+        const auto expectedFile = golden / (name + ".txt");
+        if (update) {
+            writeFile(expectedFile, got);
+            continue;
+        }
+        ASSERT_TRUE(std::filesystem::exists(expectedFile)) << expectedFile;
+        EXPECT_EQ(got, readFile(expectedFile)) << name;
+    }
+}
+
+int damageAndConvert(const ReaderFactory& open, const std::string& bytes, int flips)
+{
+    int failures = 0;
+    auto attempt = [&](const std::string& damaged) {
+        try {
+            convertToText(open, damaged, "damaged");
+        } catch (const engine::Error& e) {
+            ++failures;
+            EXPECT_EQ(std::string(e.what()).rfind("Cannot", 0), 0u) << e.what();
+        }
+    };
+    const size_t step = std::max<size_t>(1, bytes.size() / 200);
+    for (size_t length = 0; length < bytes.size(); length += step)
+        attempt(bytes.substr(0, length));
+    std::mt19937 random(12345);
+    for (int i = 0; i < flips; ++i) {
+        std::string damaged = bytes;
+        for (int k = 0; k < 3; ++k)
+            damaged[random() % damaged.size()] = static_cast<char>(random());
+        attempt(damaged);
+    }
+    return failures;
+}
+
+}  // namespace tabulon::test

@@ -1,0 +1,31 @@
+#pragma once
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BookReader.h"
+#include "ZipBuilder.h"
+
+namespace tabulon::test {
+
+using ReaderFactory = std::function<std::unique_ptr<engine::BookReader>(const std::string& bytes, const std::string& name)>;
+
+// Opens a workbook held in memory with one reader and saves every worksheet as CSV: one
+// "== <position> <name>" line per worksheet followed by the CSV bytes. Throws engine::Error.
+std::string convertToText(const ReaderFactory& open, const std::string& bytes, const std::string& name);
+
+// The CSV of one worksheet (1-based position) of a workbook held in memory.
+std::string sheetCsv(const ReaderFactory& open, const std::string& bytes, int position = 1);
+
+// Converts every file of a corpus folder and compares the result with "<golden>/<file>.txt"
+// (a failing file gives its error message). TABULON_UPDATE_GOLDEN=1 rewrites the files.
+void checkCorpusGolden(const ReaderFactory& open, const std::filesystem::path& corpus,
+                       const std::filesystem::path& golden);
+
+// Opens and saves `bytes` cut short at many lengths and with bytes changed: each attempt must
+// either work or throw engine::Error. Returns how many attempts threw.
+int damageAndConvert(const ReaderFactory& open, const std::string& bytes, int flips);
+
+}  // namespace tabulon::test
