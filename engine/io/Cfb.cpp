@@ -1,0 +1,360 @@
+#include "Cfb.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+
+#include "../Error.h"
+
+namespace tabulon::engine {
+namespace {
+constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
+constexpr uint32_t kNoStream = 0xFFFFFFFF;
+constexpr uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+constexpr size_t kHeaderDifat = 109;
+constexpr size_t kEntrySize = 128;
+
+uint32_t le32(const uint8_t* p)
+{
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+// Directory names are UTF-16; only their comparison and messages need them.
+std::string utf16Name(const uint8_t* p, size_t units)
+{
+    std::string out;
+    for (size_t i = 0; i < units; ++i) {
+        const uint32_t c = le16(p + 2 * i);
+        if (c == 0)
+            break;
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+bool sameName(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+               return lower(x) == lower(y);
+           });
+}
+}  // namespace
+
+std::shared_ptr<const FileBytes> FileBytes::open(const std::filesystem::path& file, const std::string& displayName)
+{
+    std::shared_ptr<FileBytes> bytes(new FileBytes);
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw Error(describe(displayName, "the file cannot be opened"));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        throw Error(describe(displayName, "the file cannot be read"));
+    }
+    bytes->m_size = static_cast<size_t>(st.st_size);
+    if (bytes->m_size > 0) {
+        void* map = ::mmap(nullptr, bytes->m_size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (map != MAP_FAILED) {
+            bytes->m_data = static_cast<const uint8_t*>(map);
+            bytes->m_mapped = true;
+        }
+    }
+    ::close(fd);
+    if (!bytes->m_mapped && bytes->m_size > 0) {
+        std::ifstream in(file, std::ios::binary);
+        bytes->m_owned.resize(bytes->m_size);
+        if (!in.read(bytes->m_owned.data(), static_cast<std::streamsize>(bytes->m_size)))
+            throw Error(describe(displayName, "the file cannot be read"));
+        bytes->m_data = reinterpret_cast<const uint8_t*>(bytes->m_owned.data());
+    }
+    return bytes;
+}
+
+std::shared_ptr<const FileBytes> FileBytes::borrow(const void* data, size_t size)
+{
+    std::shared_ptr<FileBytes> bytes(new FileBytes);
+    bytes->m_data = static_cast<const uint8_t*>(data);
+    bytes->m_size = size;
+    return bytes;
+}
+
+FileBytes::~FileBytes()
+{
+    if (m_mapped)
+        ::munmap(const_cast<uint8_t*>(m_data), m_size);
+}
+
+ByteStream ByteStream::whole(std::shared_ptr<const FileBytes> file)
+{
+    ByteStream s;
+    s.append(file->data(), file->size());
+    s.m_file = std::move(file);
+    return s;
+}
+
+void ByteStream::append(const uint8_t* bytes, size_t length)
+{
+    if (length == 0)
+        return;
+    if (!m_runs.empty() && m_runs.back().bytes + m_runs.back().length == bytes)
+        m_runs.back().length += length;
+    else
+        m_runs.push_back({m_size, bytes, length});
+    m_size += length;
+}
+
+size_t ByteStream::read(uint64_t offset, void* out, size_t n) const
+{
+    if (offset >= m_size || m_runs.empty())
+        return 0;
+    size_t r = m_lastRun < m_runs.size() ? m_lastRun : 0;
+    if (m_runs[r].offset > offset || m_runs[r].offset + m_runs[r].length <= offset) {
+        auto it = std::upper_bound(m_runs.begin(), m_runs.end(), offset,
+                                   [](uint64_t o, const Run& run) { return o < run.offset; });
+        r = static_cast<size_t>(it - m_runs.begin()) - 1;
+    }
+    auto* dst = static_cast<uint8_t*>(out);
+    size_t done = 0;
+    while (done < n && r < m_runs.size()) {
+        const Run& run = m_runs[r];
+        const size_t within = static_cast<size_t>(offset + done - run.offset);
+        const size_t take = std::min(n - done, run.length - within);
+        std::memcpy(dst + done, run.bytes + within, take);
+        done += take;
+        if (done < n)
+            ++r;
+    }
+    m_lastRun = std::min(r, m_runs.size() - 1);
+    return done;
+}
+
+bool CompoundFile::hasSignature(const uint8_t* data, size_t size)
+{
+    return size >= 8 && std::memcmp(data, kSignature, 8) == 0;
+}
+
+void CompoundFile::fail(const std::string& what) const
+{
+    throw Error(describe(m_displayName, "the file is damaged (" + what + ")"));
+}
+
+const uint8_t* CompoundFile::sector(uint32_t index, size_t& length) const
+{
+    const uint64_t size = uint64_t(1) << m_sectorShift;
+    const uint64_t offset = (uint64_t(index) + 1) << m_sectorShift;
+    if (offset >= m_file->size()) {
+        length = 0;
+        return nullptr;
+    }
+    // A file cut inside its last sector keeps what is there.
+    length = static_cast<size_t>(std::min<uint64_t>(size, m_file->size() - offset));
+    return m_file->data() + offset;
+}
+
+std::vector<uint32_t> CompoundFile::chain(const std::vector<uint32_t>& table, uint32_t start, uint64_t maxSectors) const
+{
+    std::vector<uint32_t> out;
+    std::vector<bool> seen(table.size(), false);
+    uint32_t cur = start;
+    while (cur != kEndOfChain && out.size() < maxSectors) {
+        if (cur >= table.size())
+            fail("a sector chain points outside the file");
+        if (seen[cur])
+            fail("a sector chain loops");
+        seen[cur] = true;
+        out.push_back(cur);
+        cur = table[cur];
+    }
+    return out;
+}
+
+CompoundFile::CompoundFile(std::shared_ptr<const FileBytes> file, std::string displayName)
+    : m_file(std::move(file)), m_displayName(std::move(displayName))
+{
+    const uint8_t* h = m_file->data();
+    const size_t fileSize = m_file->size();
+    if (fileSize < 512 || !hasSignature(h, fileSize))
+        fail("it is too short to be a compound file");
+    m_sectorShift = le16(h + 30);
+    if (m_sectorShift != 9 && m_sectorShift != 12)
+        fail("unknown sector size");
+    if (le16(h + 32) != 6)
+        fail("unknown mini sector size");
+    const uint32_t sectorSize = 1u << m_sectorShift;
+    const uint64_t fileSectors = fileSize >> m_sectorShift;
+    const uint32_t perSector = sectorSize / 4;
+
+    // The FAT sectors: 109 listed in the header, the rest in the DIFAT chain.
+    const uint32_t fatSectors = le32(h + 44);
+    if (fatSectors > fileSectors)
+        fail("the sector table is larger than the file");
+    std::vector<uint32_t> fatList;
+    for (size_t i = 0; i < kHeaderDifat && fatList.size() < fatSectors; ++i)
+        fatList.push_back(le32(h + 76 + 4 * i));
+    uint32_t difat = le32(h + 68);
+    uint64_t difatSeen = 0;
+    while (fatList.size() < fatSectors && difat < kEndOfChain - 3) {
+        if (++difatSeen > fileSectors)
+            fail("the sector table list loops");
+        size_t length = 0;
+        const uint8_t* s = sector(difat, length);
+        if (!s || length < sectorSize)
+            fail("the sector table list lies beyond the end of the file");
+        for (uint32_t i = 0; i + 1 < perSector && fatList.size() < fatSectors; ++i)
+            fatList.push_back(le32(s + 4 * i));
+        difat = le32(s + 4 * (perSector - 1));
+    }
+    if (fatList.size() < fatSectors)
+        fail("the sector table list is incomplete");
+    m_fat.reserve(size_t(fatSectors) * perSector);
+    for (uint32_t index : fatList) {
+        size_t length = 0;
+        const uint8_t* s = index < kEndOfChain - 3 ? sector(index, length) : nullptr;
+        if (!s)
+            fail("the sector table lies beyond the end of the file");
+        for (size_t i = 0; i < perSector; ++i)
+            m_fat.push_back(4 * i + 4 <= length ? le32(s + 4 * i) : kEndOfChain);
+    }
+
+    // The directory: 128-byte entries in a chain of their own.
+    const std::vector<uint32_t> dirChain = chain(m_fat, le32(h + 48), fileSectors + 1);
+    for (uint32_t index : dirChain) {
+        size_t length = 0;
+        const uint8_t* s = sector(index, length);
+        if (!s)
+            fail("the directory lies beyond the end of the file");
+        for (size_t off = 0; off + kEntrySize <= length; off += kEntrySize) {
+            const uint8_t* e = s + off;
+            Entry entry;
+            const uint16_t nameBytes = std::min<uint16_t>(le16(e + 64), 64);
+            entry.name = utf16Name(e, nameBytes / 2);
+            entry.type = e[66];
+            entry.left = le32(e + 68);
+            entry.right = le32(e + 72);
+            entry.child = le32(e + 76);
+            entry.start = le32(e + 116);
+            entry.size = le32(e + 120);
+            if (m_sectorShift == 12)
+                entry.size |= uint64_t(le32(e + 124)) << 32;  // version 3 files leave junk there
+            m_entries.push_back(std::move(entry));
+        }
+    }
+    if (m_entries.empty() || m_entries[0].type != 5)
+        fail("it has no root directory entry");
+
+    m_miniCutoff = le32(h + 56);
+    m_firstMiniFat = le32(h + 60);
+    m_miniFatSectors = le32(h + 64);
+}
+
+ByteStream CompoundFile::regularStream(uint32_t start, uint64_t size) const
+{
+    const uint32_t sectorSize = 1u << m_sectorShift;
+    ByteStream s;
+    s.m_file = m_file;
+    if (size == 0)
+        return s;
+    const uint64_t wanted = (size + sectorSize - 1) >> m_sectorShift;
+    for (uint32_t index : chain(m_fat, start, wanted)) {
+        size_t length = 0;
+        const uint8_t* bytes = sector(index, length);
+        if (!bytes)
+            break;  // the file was cut short: keep what there is
+        s.append(bytes, static_cast<size_t>(std::min<uint64_t>(length, size - s.m_size)));
+        if (length < sectorSize)
+            break;
+    }
+    return s;
+}
+
+std::vector<size_t> CompoundFile::rootChildren() const
+{
+    std::vector<size_t> out;
+    std::vector<bool> seen(m_entries.size(), false);
+    std::vector<uint32_t> stack{m_entries[0].child};
+    while (!stack.empty()) {
+        const uint32_t i = stack.back();
+        stack.pop_back();
+        if (i >= m_entries.size() || seen[i])
+            continue;
+        seen[i] = true;
+        out.push_back(i);
+        stack.push_back(m_entries[i].left);
+        stack.push_back(m_entries[i].right);
+    }
+    return out;
+}
+
+std::optional<size_t> CompoundFile::findEntry(std::string_view name) const
+{
+    for (size_t i : rootChildren())
+        if (m_entries[i].type == 2 && sameName(m_entries[i].name, name))
+            return i;
+    // A broken directory tree can hide a stream that is still listed: look at every entry.
+    for (size_t i = 1; i < m_entries.size(); ++i)
+        if (m_entries[i].type == 2 && sameName(m_entries[i].name, name))
+            return i;
+    return std::nullopt;
+}
+
+std::vector<std::string> CompoundFile::rootNames() const
+{
+    std::vector<std::string> out;
+    for (size_t i : rootChildren())
+        out.push_back(m_entries[i].name);
+    return out;
+}
+
+std::optional<ByteStream> CompoundFile::stream(std::string_view name) const
+{
+    const auto index = findEntry(name);
+    if (!index)
+        return std::nullopt;
+    const Entry& entry = m_entries[*index];
+    const uint64_t size = std::min<uint64_t>(entry.size, m_file->size());
+    if (size >= m_miniCutoff)
+        return regularStream(entry.start, size);
+
+    // Small streams live in 64-byte sectors inside the root entry's stream.
+    if (!m_miniStream) {
+        const Entry& root = m_entries[0];
+        m_miniStream = regularStream(root.start, std::min<uint64_t>(root.size, m_file->size()));
+        const uint64_t fileSectors = m_file->size() >> m_sectorShift;
+        ByteStream miniFatBytes = regularStream(m_firstMiniFat, std::min<uint64_t>(uint64_t(m_miniFatSectors) << m_sectorShift,
+                                                                                  fileSectors << m_sectorShift));
+        m_miniFat.resize(static_cast<size_t>(miniFatBytes.size() / 4));
+        miniFatBytes.read(0, m_miniFat.data(), m_miniFat.size() * 4);
+    }
+    auto owned = std::make_shared<std::string>();
+    for (uint32_t index : chain(m_miniFat, entry.start, (size + 63) / 64)) {
+        char buf[64];
+        const size_t got = m_miniStream->read(uint64_t(index) * 64, buf, 64);
+        owned->append(buf, std::min<size_t>(got, static_cast<size_t>(size - owned->size())));
+        if (got < 64)
+            break;
+    }
+    ByteStream s;
+    s.m_owned = owned;
+    s.append(reinterpret_cast<const uint8_t*>(owned->data()), owned->size());
+    return s;
+}
+
+}  // namespace tabulon::engine
