@@ -7,6 +7,7 @@
 #include "SheetWriter.h"
 #include "Workbook.h"
 #include "io/Zip.h"
+#include "ooxml/OoxmlReader.h"
 
 namespace tabulon::engine {
 namespace {
@@ -110,10 +111,13 @@ std::unique_ptr<BookReader> openZipFamily(const std::filesystem::path& file)
         const std::string text = zip->readAll(*types, 16 << 20);
         if (text.find("sheet.binary.macroEnabled.main") != std::string::npos)
             return openXlsbReader(file);
-        return openOoxmlReader(file);
+        return openOoxmlReader(std::move(zip));
     }
     if (zip->find("content.xml") || zip->find("mimetype"))
         return openOdsReader(file);
+    // Some producers leave out the content types; the relationships still lead to the workbook.
+    if (zip->find("_rels/.rels"))
+        return openOoxmlReader(std::move(zip));
     throw Error(describe(file.string(), "not a workbook this program can read (a zip package without workbook parts)"));
 }
 

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,8 +33,11 @@ public:
 
     // Reads a whole part; throws when it inflates beyond `cap` bytes.
     std::string readAll(uint64_t index, uint64_t cap = kDefaultPartCap) const;
-    // Streams a part.
-    std::unique_ptr<ZipStream> stream(uint64_t index) const;
+    // Streams a part. With `background`, a second thread inflates ahead of the reader
+    // (worth it for large parts only: starting the thread costs tens of microseconds).
+    std::unique_ptr<ZipStream> stream(uint64_t index, bool background = false) const;
+    // The inflated size the zip directory states for a part (a hint: it may be wrong).
+    uint64_t statedSize(uint64_t index) const;
     // Formats "Cannot read "<file>": <what> (part <name>)."
     [[noreturn]] void fail(const std::string& what, std::optional<uint64_t> part = std::nullopt) const;
     std::string partName(uint64_t index) const;
@@ -45,12 +49,14 @@ private:
     void index();
 
     ::zip* m_zip = nullptr;
+    // libzip is not thread-safe: a background inflater and the caller take turns.
+    mutable std::mutex m_lock;
     std::string m_displayName;
     std::vector<std::pair<std::string, uint64_t>> m_lowerNames;  // sorted, lower-cased
     friend class ZipStream;
 };
 
-// Inflates one part sequentially.
+// Inflates one part sequentially. The part's size and checksum are verified at its end.
 class ZipStream {
 public:
     ~ZipStream();
@@ -58,14 +64,15 @@ public:
     size_t read(char* buffer, size_t size);
     uint64_t inflatedSoFar() const { return m_total; }
 
+    class Inflater;
+    class Prefetch;
+
 private:
     friend class ZipArchive;
-    ZipStream(const ZipArchive& archive, uint64_t index);
-    const ZipArchive& m_archive;
-    uint64_t m_index;
-    ::zip_file* m_file = nullptr;
+    ZipStream(const ZipArchive& archive, uint64_t index, bool background);
+    std::unique_ptr<Inflater> m_inflater;
+    std::unique_ptr<Prefetch> m_prefetch;
     uint64_t m_total = 0;
-    uint64_t m_cap = 0;
 };
 
 }  // namespace tabulon::engine

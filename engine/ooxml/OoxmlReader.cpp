@@ -1,11 +1,862 @@
-#include "../BookReader.h"
+#include "OoxmlReader.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
 #include "../Error.h"
+#include "../io/XmlScanner.h"
 
 namespace tabulon::engine {
+namespace {
+
+using Token = XmlScanner::Token;
+
+// Parts other than worksheets and shared strings are read whole; they are small in real files.
+constexpr uint64_t kMaxSmallPart = uint64_t(64) << 20;
+// Shared strings live in one arena addressed by 32-bit offsets.
+constexpr size_t kMaxSharedStringBytes = size_t(0xFFFFFFF0);
+constexpr size_t kMaxStyles = size_t(1) << 22;
+// Parts larger than this (packed) are inflated by a second thread while this one parses.
+constexpr uint64_t kBackgroundFrom = uint64_t(256) << 10;
+
+std::string lowerAscii(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+// The last segment of a relationship type; transitional and strict types share it.
+std::string_view relType(std::string_view type)
+{
+    const size_t slash = type.rfind('/');
+    return slash == std::string_view::npos ? type : type.substr(slash + 1);
+}
+
+std::string percentDecode(std::string_view s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        auto hex = [](char c) -> int {
+            if (c >= '0' && c <= '9')
+                return c - '0';
+            if (c >= 'a' && c <= 'f')
+                return c - 'a' + 10;
+            if (c >= 'A' && c <= 'F')
+                return c - 'A' + 10;
+            return -1;
+        };
+        if (s[i] == '%' && i + 2 < s.size() && hex(s[i + 1]) >= 0 && hex(s[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(hex(s[i + 1]) * 16 + hex(s[i + 2])));
+            i += 2;
+        } else {
+            out.push_back(s[i]);
+        }
+    }
+    return out;
+}
+
+// Resolves a relationship target against the folder of the part that names it. Targets may
+// be absolute ("/xl/worksheets/sheet1.xml"), use backslashes, or climb with "..".
+std::string resolveTarget(std::string_view sourcePart, std::string_view target)
+{
+    std::string t(target);
+    std::replace(t.begin(), t.end(), '\\', '/');
+    if (const size_t hash = t.find('#'); hash != std::string::npos)
+        t.resize(hash);
+    std::vector<std::string> segments;
+    if (t.empty() || t[0] != '/') {
+        const size_t slash = sourcePart.rfind('/');
+        std::string_view folder = slash == std::string_view::npos ? std::string_view() : sourcePart.substr(0, slash);
+        size_t start = 0;
+        while (start <= folder.size() && !folder.empty()) {
+            const size_t end = std::min(folder.find('/', start), folder.size());
+            if (end > start)
+                segments.emplace_back(folder.substr(start, end - start));
+            start = end + 1;
+        }
+    }
+    size_t start = 0;
+    while (start <= t.size()) {
+        const size_t end = std::min(t.find('/', start), t.size());
+        const std::string_view seg = std::string_view(t).substr(start, end - start);
+        if (seg == "..") {
+            if (!segments.empty())
+                segments.pop_back();
+        } else if (!seg.empty() && seg != ".") {
+            segments.emplace_back(seg);
+        }
+        start = end + 1;
+    }
+    std::string out;
+    for (const auto& s : segments) {
+        if (!out.empty())
+            out.push_back('/');
+        out += s;
+    }
+    return out;
+}
+
+std::string relsPartOf(std::string_view part)
+{
+    const size_t slash = part.rfind('/');
+    if (slash == std::string_view::npos)
+        return "_rels/" + std::string(part) + ".rels";
+    return std::string(part.substr(0, slash)) + "/_rels/" + std::string(part.substr(slash + 1)) + ".rels";
+}
+
+template <class T>
+bool parseUnsigned(std::string_view s, T& out)
+{
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\n' || s.back() == '\r'))
+        s.remove_suffix(1);
+    if (!s.empty() && s.front() == '+')
+        s.remove_prefix(1);
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+    return ec == std::errc() && end == s.data() + s.size() && !s.empty();
+}
+
+bool parseNumber(std::string_view s, double& out)
+{
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\n' || s.back() == '\r'))
+        s.remove_suffix(1);
+    if (!s.empty() && s.front() == '+')
+        s.remove_prefix(1);
+    if (s.empty())
+        return false;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+    if (end != s.data() + s.size())
+        return false;
+    if (ec == std::errc::result_out_of_range) {
+        // Tiny values underflow to zero; huge ones are kept as the largest finite value
+        // would be meaningless, so they count as not numeric.
+        return false;
+    }
+    return ec == std::errc() && std::isfinite(out);
+}
+
+bool isTrue(std::string_view v) { return v == "1" || v == "true"; }
+
+// Decodes the _xHHHH_ escapes of spreadsheet text in place (from `from` on): "_x000D_" is
+// a CR, and "_x005F_" escapes the underscore of a literal "_xHHHH_".
+void decodeEscapes(std::string& s, size_t from)
+{
+    if (s.find("_x", from) == std::string::npos)
+        return;
+    auto hexValue = [](std::string_view h, uint32_t& v) {
+        v = 0;
+        for (char c : h) {
+            int d;
+            if (c >= '0' && c <= '9')
+                d = c - '0';
+            else if (c >= 'a' && c <= 'f')
+                d = c - 'a' + 10;
+            else if (c >= 'A' && c <= 'F')
+                d = c - 'A' + 10;
+            else
+                return false;
+            v = v * 16 + static_cast<uint32_t>(d);
+        }
+        return true;
+    };
+    std::string out;
+    size_t i = from;
+    out.reserve(s.size() - from);
+    while (i < s.size()) {
+        uint32_t cp;
+        if (s[i] == '_' && i + 6 < s.size() && s[i + 1] == 'x' && s[i + 6] == '_' &&
+            hexValue(std::string_view(s).substr(i + 2, 4), cp)) {
+            if (cp >= 0xD800 && cp <= 0xDBFF && i + 13 < s.size() && s[i + 7] == '_' && s[i + 8] == 'x' && s[i + 13] == '_') {
+                uint32_t low;
+                if (hexValue(std::string_view(s).substr(i + 9, 4), low) && low >= 0xDC00 && low <= 0xDFFF) {
+                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                    i += 7;
+                }
+            }
+            std::string one;
+            XmlScanner::decode("&#" + std::to_string(cp == 0 ? 0xFFFD : cp) + ";", one);
+            out += one;
+            i += 7;
+        } else {
+            out.push_back(s[i++]);
+        }
+    }
+    s.resize(from);
+    s += out;
+}
+
+// Days from 1970-01-01 to a proleptic Gregorian date.
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d)
+{
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+// An ISO 8601 date, date-time or time (the "d" cell type) as a serial number.
+bool isoToSerial(std::string_view s, bool date1904, double& serial)
+{
+    auto digits = [&](size_t at, size_t n, int& v) {
+        if (at + n > s.size())
+            return false;
+        v = 0;
+        for (size_t i = at; i < at + n; ++i) {
+            if (s[i] < '0' || s[i] > '9')
+                return false;
+            v = v * 10 + (s[i] - '0');
+        }
+        return true;
+    };
+    double days = 0;
+    size_t p = 0;
+    int y, mo, d;
+    if (s.size() >= 10 && s[4] == '-' && digits(0, 4, y) && digits(5, 2, mo) && s[7] == '-' && digits(8, 2, d)) {
+        if (mo < 1 || mo > 12 || d < 1 || d > 31)
+            return false;
+        const int64_t n = daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
+        if (date1904) {
+            days = static_cast<double>(n - daysFromCivil(1904, 1, 1));
+        } else {
+            int64_t v = n - daysFromCivil(1899, 12, 31);
+            if (v >= 60)
+                ++v;  // the 1900 system counts a 29 February 1900 that never was
+            days = static_cast<double>(v);
+        }
+        p = 10;
+        if (p < s.size() && (s[p] == 'T' || s[p] == ' '))
+            ++p;
+    } else if (!s.empty() && s[0] == 'T') {
+        p = 1;
+    }
+    double fraction = 0;
+    if (p < s.size()) {
+        int h, mi, sec = 0;
+        if (!digits(p, 2, h) || p + 2 >= s.size() || s[p + 2] != ':' || !digits(p + 3, 2, mi))
+            return false;
+        p += 5;
+        double seconds = 0;
+        if (p < s.size() && s[p] == ':') {
+            if (!digits(p + 1, 2, sec))
+                return false;
+            p += 3;
+            seconds = sec;
+            if (p < s.size() && s[p] == '.') {
+                size_t q = p + 1;
+                double scale = 0.1;
+                while (q < s.size() && s[q] >= '0' && s[q] <= '9') {
+                    seconds += (s[q] - '0') * scale;
+                    scale /= 10;
+                    ++q;
+                }
+                p = q;
+            }
+        }
+        // A zone designator (Z, +hh:mm) is ignored: cells hold local times.
+        if (p < s.size() && s[p] != 'Z' && s[p] != '+' && s[p] != '-')
+            return false;
+        if (h > 24 || mi > 59 || seconds >= 61)
+            return false;
+        fraction = (h * 3600 + mi * 60 + seconds) / 86400.0;
+    }
+    serial = days + fraction;
+    return true;
+}
+
+// "AB12" as 0-based row and column; false when malformed or outside the sheet.
+bool parseCellRef(std::string_view ref, uint32_t& row, uint32_t& col, bool& hasRow)
+{
+    size_t i = 0;
+    uint32_t c = 0;
+    while (i < ref.size() && i < 4) {
+        char ch = ref[i];
+        if (ch >= 'a' && ch <= 'z')
+            ch = static_cast<char>(ch - 'a' + 'A');
+        if (ch < 'A' || ch > 'Z')
+            break;
+        c = c * 26 + static_cast<uint32_t>(ch - 'A' + 1);
+        ++i;
+    }
+    if (i == 0 || c > kMaxColumns)
+        return false;
+    col = c - 1;
+    hasRow = i < ref.size();
+    if (!hasRow)
+        return true;
+    uint32_t r = 0;
+    if (!parseUnsigned(ref.substr(i), r) || r == 0 || r > kMaxRows)
+        return false;
+    row = r - 1;
+    return true;
+}
+
+struct Relationship {
+    std::string type;    // last segment
+    std::string target;  // resolved part name
+};
+
+class OoxmlReader final : public BookReader {
+public:
+    explicit OoxmlReader(std::unique_ptr<ZipArchive> zip) : m_zip(std::move(zip)), m_file(m_zip->displayName())
+    {
+        const std::string workbook = findWorkbook();
+        const auto rels = readRels(workbook);
+        readWorkbook(workbook, rels);
+        for (const auto& [id, rel] : rels) {
+            if (rel.type == "styles" && m_stylesPart.empty())
+                m_stylesPart = rel.target;
+            else if (rel.type == "sharedStrings" && m_stringsPart.empty())
+                m_stringsPart = rel.target;
+        }
+        if (!m_stylesPart.empty())
+            readStyles();
+        if (!m_stringsPart.empty())
+            readSharedStrings();
+    }
+
+    const std::vector<SheetInfo>& sheets() const override { return m_sheets; }
+    bool date1904() const override { return m_date1904; }
+    const StyleTable& styles() const override { return m_styles; }
+    std::optional<CellRange> dimension(size_t sheetIndex) override;
+    void readSheet(size_t sheetIndex, CellSink& sink) override;
+
+private:
+    [[noreturn]] void fail(const std::string& what) const { throw Error(describe(m_file, what)); }
+
+    std::optional<uint64_t> findPart(const std::string& name) const
+    {
+        if (auto index = m_zip->find(name))
+            return index;
+        const std::string decoded = percentDecode(name);
+        if (decoded != name)
+            return m_zip->find(decoded);
+        return std::nullopt;
+    }
+
+    // A small part, whole and in UTF-8.
+    std::string readSmallPart(uint64_t index) const
+    {
+        std::string bytes = m_zip->readAll(index, kMaxSmallPart);
+        std::string converted;
+        const std::string_view text = utf8Document(bytes, converted);
+        if (text.data() == converted.data())
+            return converted;
+        return std::string(text);
+    }
+
+    std::vector<std::pair<std::string, Relationship>> readRels(const std::string& part) const
+    {
+        std::vector<std::pair<std::string, Relationship>> out;
+        const std::string relsPart = relsPartOf(part);
+        auto index = m_zip->find(relsPart);
+        if (!index)
+            return out;
+        const std::string xml = readSmallPart(*index);
+        XmlScanner x(xml, m_file, m_zip->partName(*index));
+        for (Token t; (t = x.next()) != Token::End;) {
+            if (t != Token::StartTag || x.name() != "Relationship")
+                continue;
+            if (auto mode = x.attribute("TargetMode"); mode && lowerAscii(*mode) == "external")
+                continue;
+            std::string id, type, target;
+            if (auto v = x.attribute("Id"))
+                XmlScanner::decode(*v, id);
+            if (auto v = x.attribute("Type"))
+                XmlScanner::decode(*v, type);
+            if (auto v = x.attribute("Target"))
+                XmlScanner::decode(*v, target);
+            out.push_back({id, {std::string(relType(type)), resolveTarget(part, target)}});
+        }
+        return out;
+    }
+
+    std::string findWorkbook() const
+    {
+        for (const auto& [id, rel] : readRels(""))
+            if (rel.type == "officeDocument" && m_zip->find(rel.target))
+                return rel.target;
+        // No package relationships: the content types still name the workbook part.
+        if (auto types = m_zip->find("[Content_Types].xml")) {
+            const std::string xml = readSmallPart(*types);
+            XmlScanner x(xml, m_file, "[Content_Types].xml");
+            for (Token t; (t = x.next()) != Token::End;) {
+                if (t != Token::StartTag || x.name() != "Override")
+                    continue;
+                auto type = x.attribute("ContentType");
+                auto name = x.attribute("PartName");
+                if (type && name && type->find("spreadsheetml") != std::string_view::npos &&
+                    type->ends_with(".main+xml") && m_zip->find(*name)) {
+                    std::string part;
+                    XmlScanner::decode(*name, part);
+                    return resolveTarget("", part);
+                }
+            }
+        }
+        fail("not a workbook this program can read (the package has no workbook part)");
+    }
+
+    void readWorkbook(const std::string& part, const std::vector<std::pair<std::string, Relationship>>& rels)
+    {
+        const auto index = m_zip->find(part);
+        const std::string xml = readSmallPart(*index);
+        XmlScanner x(xml, m_file, part);
+        bool root = true;
+        for (Token t; (t = x.next()) != Token::End;) {
+            if (t != Token::StartTag)
+                continue;
+            if (root && x.name() != "workbook")
+                fail("not a workbook this program can read (its main part is not a workbook)");
+            root = false;
+            if (x.name() == "workbookPr") {
+                if (auto v = x.attribute("date1904"))
+                    m_date1904 = isTrue(*v);
+            } else if (x.name() == "sheet") {
+                SheetInfo info;
+                Sheet sheet;
+                if (auto v = x.attribute("name"))
+                    XmlScanner::decode(*v, info.name);
+                if (auto v = x.attribute("state"))
+                    info.visibility = *v == "hidden" ? SheetVisibility::Hidden
+                                      : *v == "veryHidden" ? SheetVisibility::VeryHidden
+                                                           : SheetVisibility::Visible;
+                std::string id;
+                if (auto v = x.attribute("id"))
+                    XmlScanner::decode(*v, id);
+                for (const auto& [relId, rel] : rels) {
+                    if (relId != id)
+                        continue;
+                    sheet.part = rel.target;
+                    if (rel.type == "chartsheet")
+                        info.kind = SheetKind::Chart;
+                    else if (rel.type == "dialogsheet")
+                        info.kind = SheetKind::Dialog;
+                    else if (rel.type == "xlMacrosheet" || rel.type == "xlIntlMacrosheet")
+                        info.kind = SheetKind::Macro;
+                    break;
+                }
+                m_sheets.push_back(std::move(info));
+                m_parts.push_back(std::move(sheet));
+            }
+        }
+        if (m_sheets.empty())
+            fail("the workbook has no sheets");
+    }
+
+    void readStyles()
+    {
+        const auto index = findPart(m_stylesPart);
+        if (!index)
+            return;  // a dangling relationship: every cell shows through "General"
+        const std::string xml = readSmallPart(*index);
+        XmlScanner x(xml, m_file, m_stylesPart);
+        uint32_t cellXfsDepth = 0;
+        for (Token t; (t = x.next()) != Token::End;) {
+            if (t == Token::EndTag) {
+                if (cellXfsDepth && x.depth() < cellXfsDepth)
+                    cellXfsDepth = 0;
+                continue;
+            }
+            if (t != Token::StartTag)
+                continue;
+            if (x.name() == "numFmt") {
+                uint32_t id = 0;
+                auto idText = x.attribute("numFmtId");
+                auto code = x.attribute("formatCode");
+                if (idText && code && parseUnsigned(*idText, id)) {
+                    std::string decoded;
+                    XmlScanner::decode(*code, decoded);
+                    decodeEscapes(decoded, 0);
+                    m_styles.customFormats[id] = std::move(decoded);
+                }
+            } else if (x.name() == "cellXfs") {
+                cellXfsDepth = x.depth();
+            } else if (x.name() == "xf" && cellXfsDepth && x.depth() == cellXfsDepth + 1) {
+                uint32_t id = 0;
+                if (auto v = x.attribute("numFmtId"))
+                    parseUnsigned(*v, id);
+                if (m_styles.xfFormatIds.size() >= kMaxStyles)
+                    fail("the styles part holds more cell formats than this program accepts");
+                m_styles.xfFormatIds.push_back(id);
+            }
+        }
+    }
+
+    // Text of <t> elements below the current element, leaving out phonetic runs (<rPh>).
+    void collectText(XmlScanner& x, std::string& out, const char* what) const
+    {
+        const uint32_t end = x.depth() - 1;
+        uint32_t inT = 0;
+        for (;;) {
+            const Token t = x.next();
+            if (t == Token::StartTag) {
+                if (x.name() == "t")
+                    inT = x.depth();
+                else if (x.name() == "rPh" || x.name() == "phoneticPr")
+                    x.skipElement();
+            } else if (t == Token::EndTag) {
+                if (x.depth() == end)
+                    return;
+                if (inT && x.depth() < inT)
+                    inT = 0;
+            } else if (t == Token::Text) {
+                if (inT)
+                    x.appendText(out);
+                if (out.size() > kMaxSharedStringBytes)
+                    fail(std::string(what) + " holds more text than this program accepts");
+            } else {
+                x.fail("it ends early");
+            }
+        }
+    }
+
+    void readSharedStrings()
+    {
+        const auto index = findPart(m_stringsPart);
+        if (!index)
+            return;
+        const uint64_t stated = m_zip->statedSize(*index);
+        m_strings.reserve(static_cast<size_t>(std::min<uint64_t>(stated, uint64_t(256) << 20)));
+        auto parse = [&](XmlScanner& x) {
+            for (Token t; (t = x.next()) != Token::End;) {
+                if (t != Token::StartTag || x.name() != "si")
+                    continue;
+                const size_t start = m_strings.size();
+                collectText(x, m_strings, "the shared strings part");
+                decodeEscapes(m_strings, start);
+                if (m_strings.size() > kMaxSharedStringBytes)
+                    fail("the shared strings part holds more text than this program accepts");
+                m_stringEnds.push_back(static_cast<uint32_t>(m_strings.size()));
+            }
+        };
+        withPart(*index, m_stringsPart, parse);
+        if (m_strings.capacity() > m_strings.size() + (m_strings.size() >> 3) + 4096)
+            m_strings.shrink_to_fit();
+    }
+
+    std::string_view sharedString(uint32_t i) const
+    {
+        const uint32_t begin = i == 0 ? 0 : m_stringEnds[i - 1];
+        return std::string_view(m_strings).substr(begin, m_stringEnds[i] - begin);
+    }
+
+    // Runs `parse` over a part, streaming it (UTF-8) or, for UTF-16 parts, converted whole.
+    template <class F>
+    void withPart(uint64_t index, const std::string& partName, F&& parse) const
+    {
+        char head[4] = {};
+        size_t got = 0;
+        {
+            auto probe = m_zip->stream(index);
+            while (got < sizeof head) {
+                const size_t n = probe->read(head + got, sizeof head - got);
+                if (n == 0)
+                    break;
+                got += n;
+            }
+        }
+        std::string storage;
+        if (utf8Document(std::string_view(head, got), storage).data() == storage.data() && !storage.empty()) {
+            const std::string xml = m_zip->readAll(index);
+            std::string converted;
+            XmlScanner x(utf8Document(xml, converted), m_file, partName);
+            parse(x);
+            return;
+        }
+        struct Source final : ByteSource {
+            ZipStream& s;
+            explicit Source(ZipStream& stream) : s(stream) {}
+            size_t read(char* buffer, size_t capacity) override { return s.read(buffer, capacity); }
+        };
+        const bool background = m_zip->statedSize(index) > kBackgroundFrom;
+        auto stream = m_zip->stream(index, background);
+        Source source(*stream);
+        XmlScanner x(source, m_file, partName);
+        parse(x);
+    }
+
+    uint64_t sheetPart(size_t sheetIndex) const
+    {
+        if (sheetIndex >= m_parts.size())
+            fail("the workbook has no sheet " + std::to_string(sheetIndex + 1));
+        const std::string& part = m_parts[sheetIndex].part;
+        auto index = part.empty() ? std::nullopt : findPart(part);
+        if (!index)
+            fail("the sheet \"" + m_sheets[sheetIndex].name + "\" is missing from the package");
+        return *index;
+    }
+
+    void parseSheetData(XmlScanner& x, CellSink& sink, const std::string& sheetName) const;
+
+    struct Sheet {
+        std::string part;
+    };
+
+    std::unique_ptr<ZipArchive> m_zip;
+    std::string m_file;
+    std::vector<SheetInfo> m_sheets;
+    std::vector<Sheet> m_parts;
+    bool m_date1904 = false;
+    StyleTable m_styles;
+    std::string m_stylesPart, m_stringsPart;
+    std::string m_strings;
+    std::vector<uint32_t> m_stringEnds;
+};
+
+std::optional<CellRange> OoxmlReader::dimension(size_t sheetIndex)
+{
+    if (sheetIndex >= m_sheets.size() || m_sheets[sheetIndex].kind != SheetKind::Worksheet)
+        return std::nullopt;
+    const uint64_t index = sheetPart(sheetIndex);
+    std::optional<CellRange> range;
+    // Only the head of the part is read: the dimension comes before the cells.
+    withPart(index, m_parts[sheetIndex].part, [&](XmlScanner& x) {
+        try {
+            for (Token t; (t = x.next()) != Token::End;) {
+                if (t != Token::StartTag)
+                    continue;
+                if (x.name() == "sheetData")
+                    return;
+                if (x.name() != "dimension")
+                    continue;
+                auto ref = x.attribute("ref");
+                if (!ref)
+                    return;
+                const size_t colon = ref->find(':');
+                CellRange r;
+                bool hasRow1 = false, hasRow2 = false;
+                if (!parseCellRef(ref->substr(0, colon), r.firstRow, r.firstCol, hasRow1) || !hasRow1)
+                    return;
+                r.lastRow = r.firstRow;
+                r.lastCol = r.firstCol;
+                if (colon != std::string_view::npos &&
+                    (!parseCellRef(ref->substr(colon + 1), r.lastRow, r.lastCol, hasRow2) || !hasRow2))
+                    return;
+                range = r;
+                return;
+            }
+        } catch (const Error&) {
+            // A damaged head: no hint; reading the cells will report the damage.
+        }
+    });
+    return range;
+}
+
+void OoxmlReader::readSheet(size_t sheetIndex, CellSink& sink)
+{
+    if (sheetIndex >= m_sheets.size() || m_sheets[sheetIndex].kind != SheetKind::Worksheet)
+        return;
+    const uint64_t index = sheetPart(sheetIndex);
+    withPart(index, m_parts[sheetIndex].part, [&](XmlScanner& x) {
+        for (Token t; (t = x.next()) != Token::End;) {
+            if (t == Token::StartTag && x.name() == "sheetData") {
+                parseSheetData(x, sink, m_sheets[sheetIndex].name);
+                return;  // what follows the cells (merges, margins, ...) does not show
+            }
+        }
+    });
+}
+
+void OoxmlReader::parseSheetData(XmlScanner& x, CellSink& sink, const std::string& sheetName) const
+{
+    const uint32_t dataDepth = x.depth();
+    auto bad = [&](const std::string& what) { fail("the worksheet \"" + sheetName + "\" " + what); };
+    uint32_t row = 0;
+    bool anyRow = false;
+    uint32_t nextCol = 0;
+    std::string value, inlineText;
+    for (;;) {
+        Token t = x.next();
+        if (t == Token::End)
+            x.fail("it ends early");
+        if (t == Token::EndTag) {
+            if (x.depth() < dataDepth)
+                return;
+            continue;
+        }
+        if (t != Token::StartTag)
+            continue;
+        const std::string_view name = x.name();
+        if (name == "row") {
+            uint32_t r = 0;
+            if (auto v = x.attribute("r"); v && !v->empty()) {
+                if (!parseUnsigned(*v, r) || r == 0 || r > kMaxRows)
+                    bad("has a row number outside the sheet");
+                row = r - 1;
+            } else {
+                if (anyRow && row + 1 >= kMaxRows)
+                    bad("has more rows than a sheet can hold");
+                row = anyRow ? row + 1 : 0;
+            }
+            anyRow = true;
+            nextCol = 0;
+            if (x.selfClosing())
+                x.skipElement();
+            continue;
+        }
+        if (name != "c") {
+            x.skipElement();
+            continue;
+        }
+        // A cell.
+        uint32_t cellRow = row, col = nextCol;
+        CellData cell;
+        std::string_view type;
+        for (const auto& a : x.attributes()) {
+            if (a.name == "r") {
+                bool hasRow = false;
+                uint32_t refRow = row;
+                if (!a.value.empty()) {
+                    if (!parseCellRef(a.value, refRow, col, hasRow))
+                        bad("has a cell reference outside the sheet (" + std::string(a.value.substr(0, 32)) + ")");
+                    if (hasRow)
+                        cellRow = refRow;
+                }
+            } else if (a.name == "s") {
+                uint32_t s = 0;
+                if (parseUnsigned(a.value, s))
+                    cell.style = s;
+            } else if (a.name == "t") {
+                type = a.value;
+            }
+        }
+        if (!anyRow) {
+            anyRow = true;
+            row = cellRow;
+        }
+        if (col >= kMaxColumns)
+            bad("has more columns than a sheet can hold");
+        nextCol = col + 1;
+        row = cellRow;  // a following cell without a reference continues this one's row
+        const std::string typeCopy(type);  // the attribute view dies with the next token
+        bool hasValue = false, hasInline = false;
+        value.clear();
+        inlineText.clear();
+        const uint32_t cellDepth = x.depth();
+        if (!x.selfClosing()) {
+            for (;;) {
+                t = x.next();
+                if (t == Token::EndTag && x.depth() < cellDepth)
+                    break;
+                if (t == Token::End)
+                    x.fail("it ends early");
+                if (t != Token::StartTag)
+                    continue;
+                if (x.name() == "v") {
+                    hasValue = true;
+                    if (x.selfClosing()) {
+                        x.next();
+                        continue;
+                    }
+                    const uint32_t vDepth = x.depth();
+                    for (;;) {
+                        t = x.next();
+                        if (t == Token::Text) {
+                            x.appendText(value);
+                            if (value.size() > XmlScanner::kMaxToken)
+                                x.fail("a value is larger than this program accepts");
+                        } else if (t == Token::EndTag && x.depth() < vDepth) {
+                            break;
+                        } else if (t == Token::StartTag) {
+                            x.skipElement();
+                        } else if (t == Token::End) {
+                            x.fail("it ends early");
+                        }
+                    }
+                } else if (x.name() == "is") {
+                    hasInline = true;
+                    collectText(x, inlineText, "a cell");
+                } else {
+                    x.skipElement();  // <f>, extensions
+                }
+            }
+        } else {
+            x.next();  // the synthesised end tag
+        }
+
+        const std::string_view ty = typeCopy;
+        if (ty == "s") {
+            uint32_t i = 0;
+            if (!hasValue || value.empty()) {
+                cell.kind = CellKind::Blank;
+            } else if (!parseUnsigned(value, i) || i >= m_stringEnds.size()) {
+                bad("refers to shared string " + value.substr(0, 20) + ", which does not exist");
+            } else {
+                cell.kind = CellKind::Text;
+                cell.text = sharedString(i);
+            }
+        } else if (ty == "inlineStr") {
+            if (hasInline) {
+                decodeEscapes(inlineText, 0);
+                cell.kind = CellKind::Text;
+                cell.text = inlineText;
+            } else if (hasValue) {
+                decodeEscapes(value, 0);
+                cell.kind = CellKind::Text;
+                cell.text = value;
+            }
+        } else if (!hasValue) {
+            if (hasInline) {
+                decodeEscapes(inlineText, 0);
+                cell.kind = CellKind::Text;
+                cell.text = inlineText;
+            }
+            // else: a stored cell without a value (formatting only, or a formula never
+            // calculated): blank, but part of the used range
+        } else if (ty.empty() || ty == "n") {
+            if (parseNumber(value, cell.number)) {
+                cell.kind = CellKind::Number;
+            } else if (!value.empty()) {
+                cell.kind = CellKind::Text;  // not a number after all: shown as stored
+                cell.text = value;
+            }
+        } else if (ty == "str") {
+            decodeEscapes(value, 0);
+            cell.kind = CellKind::Text;
+            cell.text = value;
+        } else if (ty == "b") {
+            double n = 0;
+            cell.kind = CellKind::Bool;
+            cell.number = (isTrue(value) || (parseNumber(value, n) && n != 0)) ? 1 : 0;
+        } else if (ty == "e") {
+            cell.kind = CellKind::Error;
+            cell.text = value;
+        } else if (ty == "d") {
+            double serial = 0;
+            if (isoToSerial(value, m_date1904, serial)) {
+                cell.kind = CellKind::Number;
+                cell.number = serial;
+            } else {
+                cell.kind = CellKind::Text;
+                cell.text = value;
+            }
+        } else {
+            cell.kind = CellKind::Text;
+            cell.text = value;
+        }
+        sink.cell(cellRow, col, cell);
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<BookReader> openOoxmlReader(std::unique_ptr<ZipArchive> package)
+{
+    return std::make_unique<OoxmlReader>(std::move(package));
+}
 
 std::unique_ptr<BookReader> openOoxmlReader(const std::filesystem::path& file)
 {
-    throw Error(describe(file.string(), "this kind of workbook is not supported yet"));
+    return openOoxmlReader(ZipArchive::openFile(file));
 }
 
 }  // namespace tabulon::engine

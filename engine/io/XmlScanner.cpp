@@ -1,0 +1,388 @@
+#include "XmlScanner.h"
+
+#include <cstring>
+
+#include "../Error.h"
+
+namespace tabulon::engine {
+namespace {
+constexpr size_t kStreamBuffer = size_t(256) << 10;
+
+inline bool isSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+inline bool endsName(char c) { return isSpace(c) || c == '>' || c == '/' || c == '='; }
+
+std::string_view localName(std::string_view qname)
+{
+    const size_t colon = qname.rfind(':');
+    return colon == std::string_view::npos ? qname : qname.substr(colon + 1);
+}
+
+void appendUtf8(uint32_t cp, std::string& out)
+{
+    if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
+        cp = 0xFFFD;
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+bool characterReference(std::string_view ref, uint32_t& cp)
+{
+    // ref is what stands between "&#" and ";"
+    uint32_t value = 0;
+    const bool hex = !ref.empty() && (ref[0] == 'x' || ref[0] == 'X');
+    if (hex)
+        ref.remove_prefix(1);
+    if (ref.empty() || ref.size() > 8)
+        return false;
+    for (char c : ref) {
+        uint32_t digit;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<uint32_t>(c - '0');
+        else if (hex && c >= 'a' && c <= 'f')
+            digit = static_cast<uint32_t>(c - 'a' + 10);
+        else if (hex && c >= 'A' && c <= 'F')
+            digit = static_cast<uint32_t>(c - 'A' + 10);
+        else
+            return false;
+        value = value * (hex ? 16 : 10) + digit;
+    }
+    cp = value;
+    return true;
+}
+}  // namespace
+
+XmlScanner::XmlScanner(std::string_view document, std::string fileName, std::string partName)
+    : m_data(document.data()), m_capacity(document.size()), m_end(document.size()), m_eof(true),
+      m_fileName(std::move(fileName)), m_partName(std::move(partName))
+{
+}
+
+XmlScanner::XmlScanner(ByteSource& source, std::string fileName, std::string partName)
+    : m_source(&source), m_owned(new char[kStreamBuffer]), m_capacity(kStreamBuffer),
+      m_fileName(std::move(fileName)), m_partName(std::move(partName))
+{
+    m_data = m_owned.get();
+}
+
+void XmlScanner::fail(const std::string& what) const
+{
+    throw Error(describe(m_fileName, "the part " + m_partName + " is damaged (" + what + ")"));
+}
+
+std::optional<std::string_view> XmlScanner::attribute(std::string_view localName) const
+{
+    for (const Attribute& a : m_attributes)
+        if (a.name == localName)
+            return a.value;
+    return std::nullopt;
+}
+
+void XmlScanner::appendText(std::string& out) const
+{
+    if (m_cdata)
+        out.append(m_text);
+    else
+        decode(m_text, out);
+}
+
+void XmlScanner::decode(std::string_view raw, std::string& out)
+{
+    size_t i = 0;
+    for (;;) {
+        const size_t amp = raw.find('&', i);
+        if (amp == std::string_view::npos) {
+            out.append(raw.substr(i));
+            return;
+        }
+        out.append(raw.substr(i, amp - i));
+        const size_t semi = raw.find(';', amp + 1);
+        if (semi == std::string_view::npos || semi - amp > 12) {
+            out.push_back('&');  // a bare ampersand: kept as written
+            i = amp + 1;
+            continue;
+        }
+        const std::string_view entity = raw.substr(amp + 1, semi - amp - 1);
+        uint32_t cp = 0;
+        if (entity == "lt")
+            out.push_back('<');
+        else if (entity == "gt")
+            out.push_back('>');
+        else if (entity == "amp")
+            out.push_back('&');
+        else if (entity == "quot")
+            out.push_back('"');
+        else if (entity == "apos")
+            out.push_back('\'');
+        else if (!entity.empty() && entity[0] == '#' && characterReference(entity.substr(1), cp))
+            appendUtf8(cp, out);
+        else
+            out.append(raw.substr(amp, semi + 1 - amp));  // unknown: nothing can declare it
+        i = semi + 1;
+    }
+}
+
+bool XmlScanner::refill()
+{
+    if (!m_source || m_eof)
+        return false;
+    if (m_pos == 0 && m_end == m_capacity) {
+        if (m_capacity >= kMaxToken)
+            fail("an element or text is larger than this program accepts");
+        const size_t capacity = m_capacity * 2;
+        std::unique_ptr<char[]> bigger(new char[capacity]);
+        std::memcpy(bigger.get(), m_owned.get(), m_end);
+        m_owned = std::move(bigger);
+        m_capacity = capacity;
+    } else if (m_pos > 0) {
+        std::memmove(m_owned.get(), m_owned.get() + m_pos, m_end - m_pos);
+        m_end -= m_pos;
+        m_pos = 0;
+    }
+    m_data = m_owned.get();
+    const size_t n = m_source->read(m_owned.get() + m_end, m_capacity - m_end);
+    if (n == 0) {
+        m_eof = true;
+        return false;
+    }
+    m_end += n;
+    return true;
+}
+
+bool XmlScanner::parseTag(size_t start)
+{
+    const char* d = m_data;
+    size_t p = start + 1;
+    const bool isEnd = p < m_end && d[p] == '/';
+    if (isEnd)
+        ++p;
+    const size_t nameStart = p;
+    while (p < m_end && !endsName(d[p]))
+        ++p;
+    if (p >= m_end)
+        return false;
+    if (p == nameStart)
+        fail("a tag has no name");
+    m_name = localName(std::string_view(d + nameStart, p - nameStart));
+    m_attributes.clear();
+    for (;;) {
+        while (p < m_end && isSpace(d[p]))
+            ++p;
+        if (p >= m_end)
+            return false;
+        const char c = d[p];
+        if (c == '>') {
+            m_selfClosing = false;
+            ++p;
+            break;
+        }
+        if (c == '/') {
+            if (p + 1 >= m_end)
+                return false;
+            if (d[p + 1] != '>' || isEnd)
+                fail("a tag is malformed");
+            m_selfClosing = true;
+            p += 2;
+            break;
+        }
+        if (isEnd)
+            fail("an end tag is malformed");
+        const size_t attrStart = p;
+        while (p < m_end && !endsName(d[p]))
+            ++p;
+        const size_t attrEnd = p;
+        while (p < m_end && isSpace(d[p]))
+            ++p;
+        if (p + 1 >= m_end)
+            return false;
+        if (attrEnd == attrStart || d[p] != '=')
+            fail("an attribute is malformed");
+        ++p;
+        while (p < m_end && isSpace(d[p]))
+            ++p;
+        if (p >= m_end)
+            return false;
+        const char quote = d[p];
+        if (quote != '"' && quote != '\'')
+            fail("an attribute value is not quoted");
+        const void* close = std::memchr(d + p + 1, quote, m_end - p - 1);
+        if (!close)
+            return false;
+        const size_t valueEnd = static_cast<size_t>(static_cast<const char*>(close) - d);
+        m_attributes.push_back({localName(std::string_view(d + attrStart, attrEnd - attrStart)),
+                                std::string_view(d + p + 1, valueEnd - p - 1)});
+        p = valueEnd + 1;
+    }
+    m_pos = p;
+    return true;
+}
+
+bool XmlScanner::scanMarkup()
+{
+    const std::string_view rest(m_data + m_pos, m_end - m_pos);
+    auto skipTo = [&](std::string_view terminator, size_t from) -> bool {
+        const size_t at = rest.find(terminator, from);
+        if (at == std::string_view::npos)
+            return false;
+        m_pos += at + terminator.size();
+        return true;
+    };
+    if (rest.size() < 2)
+        return false;
+    if (rest[1] == '?')
+        return skipTo("?>", 2);
+    if (rest.size() < 9)
+        return false;
+    if (rest.starts_with("<!--"))
+        return skipTo("-->", 4);
+    if (rest.starts_with("<![CDATA[")) {
+        const size_t at = rest.find("]]>", 9);
+        if (at == std::string_view::npos)
+            return false;
+        m_text = rest.substr(9, at - 9);
+        m_cdata = true;
+        m_pos += at + 3;
+        return true;
+    }
+    fail("it declares a document type or entities, which this program refuses");
+}
+
+XmlScanner::Token XmlScanner::next()
+{
+    if (m_pendingEnd) {
+        m_pendingEnd = false;
+        --m_depth;
+        return Token::EndTag;
+    }
+    if (!m_started) {
+        while (m_end - m_pos < 3 && refill()) {
+        }
+        if (m_end - m_pos >= 3 && std::memcmp(m_data + m_pos, "\xEF\xBB\xBF", 3) == 0)
+            m_pos += 3;
+        m_started = true;
+    }
+    for (;;) {
+        if (m_pos >= m_end && !refill()) {
+            if (m_depth != 0)
+                fail("it ends early");
+            return Token::End;
+        }
+        if (m_data[m_pos] != '<') {
+            const char* start = m_data + m_pos;
+            const void* lt = std::memchr(start, '<', m_end - m_pos);
+            if (!lt) {
+                if (refill())
+                    continue;
+                if (m_depth != 0)
+                    fail("it ends early");
+                m_pos = m_end;
+                continue;
+            }
+            const size_t length = static_cast<size_t>(static_cast<const char*>(lt) - start);
+            m_pos += length;
+            if (m_depth == 0)
+                continue;  // white space around the root element
+            m_text = std::string_view(start, length);
+            m_cdata = false;
+            return Token::Text;
+        }
+        if (m_pos + 1 >= m_end && refill())
+            continue;
+        if (m_pos + 1 >= m_end)
+            fail("it ends early");
+        const char c = m_data[m_pos + 1];
+        if (c == '!' || c == '?') {
+            m_cdata = false;
+            if (!scanMarkup()) {
+                if (refill())
+                    continue;
+                fail("it ends early");
+            }
+            if (m_cdata) {
+                if (m_depth == 0)
+                    continue;
+                return Token::Text;
+            }
+            continue;
+        }
+        if (!parseTag(m_pos)) {
+            if (refill())
+                continue;
+            fail("it ends early");
+        }
+        if (c == '/') {
+            if (m_depth == 0)
+                fail("an end tag has no start tag");
+            --m_depth;
+            return Token::EndTag;
+        }
+        ++m_depth;
+        if (m_selfClosing)
+            m_pendingEnd = true;
+        return Token::StartTag;
+    }
+}
+
+void XmlScanner::skipElement()
+{
+    const uint32_t target = m_depth - 1;
+    for (;;) {
+        const Token t = next();
+        if (t == Token::EndTag && m_depth == target)
+            return;
+        if (t == Token::End)
+            fail("it ends early");
+    }
+}
+
+std::string_view utf8Document(std::string_view bytes, std::string& storage)
+{
+    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF")
+        return bytes.substr(3);
+    bool little;
+    size_t skip = 2;
+    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE')
+        little = true;
+    else if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF')
+        little = false;
+    else if (bytes.size() >= 4 && bytes[0] == '<' && bytes[1] == 0 && bytes[2] != 0 && bytes[3] == 0)
+        little = true, skip = 0;
+    else if (bytes.size() >= 4 && bytes[0] == 0 && bytes[1] == '<' && bytes[2] == 0 && bytes[3] != 0)
+        little = false, skip = 0;
+    else
+        return bytes;
+    storage.clear();
+    storage.reserve(bytes.size());
+    auto unit = [&](size_t i) -> uint32_t {
+        const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
+        return little ? (a | (b << 8)) : ((a << 8) | b);
+    };
+    for (size_t i = skip; i + 1 < bytes.size(); i += 2) {
+        uint32_t cp = unit(i);
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 3 < bytes.size()) {
+            const uint32_t low = unit(i + 2);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (cp == 0)
+            cp = 0xFFFD;
+        appendUtf8(cp, storage);
+    }
+    return storage;
+}
+
+}  // namespace tabulon::engine
