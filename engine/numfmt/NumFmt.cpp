@@ -263,8 +263,10 @@ size_t lexSection(std::string_view code, size_t i, Section& s)
             continue;
         }
         if (startsWithNoCase(code, i, "am/pm")) {
-            add(T::AmPm, code.substr(i, 2) , 0, 2);
-            s.pool += code.substr(i + 3, 2);
+            // Shown in capitals whatever the case of the code; A/P keeps the code's letters.
+            add(T::AmPm, code.substr(i, 2), 0, 2);
+            s.toks.back().off = static_cast<uint32_t>(s.pool.size());
+            s.pool += "AMPM";
             i += 5;
             continue;
         }
