@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include "ZipBuilder.h"
+#include "core/CommandLine.h"
+
+using namespace tabulon;
+using core::ParseResult;
+using Tokens = std::vector<std::string>;
+
+TEST(SplitCommandLine, QuotingCases)
+{
+    const struct { std::string_view text; Tokens tokens; } cases[] = {
+        {R"("C:\My Files\Book 1.xls" "D:\CSV Out" /open=1)", {R"(C:\My Files\Book 1.xls)", R"(D:\CSV Out)", "/open=1"}},
+        {R"("" c:\in c:\out)", {R"(c:\in)", R"(c:\out)"}},
+        {R"(C:\My" "Files)", {R"(C:\My Files)"}},
+        {R"(a "b c d)", {"a", "b c d"}},
+        {R"(a "b" "c d" "e f)", {"a", "b", "c d", "e f"}},
+        {"a!@@#!$%@#%$#@^b", {"a b"}},
+        {"  a    b  ", {"a", "b"}},
+        {"a\tb", {"a\tb"}},
+        {"", {}},
+    };
+    for (const auto& c : cases) {
+        Tokens tokens;
+        EXPECT_TRUE(core::splitCommandLine(c.text, tokens)) << c.text;
+        EXPECT_EQ(tokens, c.tokens) << c.text;
+    }
+}
+
+TEST(SplitCommandLine, AtMost101Tokens)
+{
+    std::string text;
+    for (int i = 0; i < 101; ++i)
+        text += "t" + std::to_string(i) + "  ";
+    Tokens tokens;
+    EXPECT_TRUE(core::splitCommandLine(text, tokens));
+    tokens.clear();
+    EXPECT_FALSE(core::splitCommandLine(text + "extra", tokens));
+    EXPECT_EQ(tokens.size(), 101u);
+}
+
+TEST(ParseCommandLine, OptionsAndPaths)
+{
+    test::TempDir dir;
+    test::writeFile(dir / "Book One.XLSX", "x");
+    const std::string in = (dir / "Book One.XLSX").string();
+    const std::string out = (dir / "Out Dir").string();
+
+    struct Expect { std::string naming; bool overwrite, open, quiet; };
+    const struct { Tokens options; Expect expect; } cases[] = {
+        {{}, {"/name=1", true, false, false}},
+        {{"/NAME=2"}, {"/name=2", true, false, false}},
+        {{"/name=3", "/name=2"}, {"/name=2", true, false, false}},
+        {{"/name=4", "/name=2x", "-name=2", "name=2", "/overwrite", "/open"}, {"/name=1", true, false, false}},
+        {{"/overwrite=0", "/overwrite=1", "/open=1", "/open=0"}, {"/name=1", false, true, false}},
+        {{"", "/Open=1", "", "-q"}, {"/name=1", true, true, true}},
+        // Only positions 2 to 13 hold options: the 13th option is ignored.
+        {{"x", "x", "x", "x", "x", "x", "x", "x", "x", "x", "x", "/name=3", "/name=2"}, {"/name=3", true, false, false}},
+    };
+    for (const auto& c : cases) {
+        Tokens args{in, out};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        core::CommandLine cl;
+        ASSERT_EQ(core::parseCommandLine(args, cl), ParseResult::Ok);
+        EXPECT_EQ(cl.inputPath, in);
+        EXPECT_EQ(cl.outputDir, out + "/");
+        EXPECT_EQ(cl.namingOption, c.expect.naming) << ::testing::PrintToString(c.options);
+        EXPECT_EQ(cl.overwriteExisting, c.expect.overwrite) << ::testing::PrintToString(c.options);
+        EXPECT_EQ(cl.openOutputFolder, c.expect.open) << ::testing::PrintToString(c.options);
+        EXPECT_EQ(cl.quiet, c.expect.quiet) << ::testing::PrintToString(c.options);
+    }
+
+    core::CommandLine cl;
+    ASSERT_EQ(core::parseCommandLine({in}, cl), ParseResult::Ok);
+    EXPECT_EQ(cl.outputDir, "/");
+    ASSERT_EQ(core::parseCommandLine({in, "out/"}, cl), ParseResult::Ok);
+    EXPECT_EQ(cl.outputDir, "out/");
+    ASSERT_EQ(core::parseCommandLineText("\"" + in + "\" \"" + out + "\" /NAME=3", cl), ParseResult::Ok);
+    EXPECT_EQ(cl.inputPath, in);
+    EXPECT_EQ(cl.namingMode(), 2);
+}
+
+TEST(ParseCommandLine, UnusableCommandLines)
+{
+    test::TempDir dir;
+    const std::string folder = dir.path().string();
+    Tokens tooMany(102, folder);
+    const struct { Tokens args; ParseResult result; } cases[] = {
+        {{}, ParseResult::NoArguments},
+        {{"", ""}, ParseResult::NoArguments},
+        {{"/name=2", folder, "out"}, ParseResult::InputMissing},
+        {{folder + "/missing.xls", "out"}, ParseResult::InputMissing},
+        {{folder + "/*.xls", "out"}, ParseResult::InputMissing},
+        {tooMany, ParseResult::TooManyTokens},
+        {Tokens(101, folder), ParseResult::Ok},
+    };
+    for (const auto& c : cases) {
+        core::CommandLine cl;
+        EXPECT_EQ(core::parseCommandLine(c.args, cl), c.result) << ::testing::PrintToString(c.args);
+    }
+}
