@@ -1,0 +1,102 @@
+#pragma once
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "../BookReader.h"
+
+namespace tabulon::engine {
+
+class ZipArchive;
+
+// One pass of expat over content.xml. With no target it lists the tables; with a target it
+// streams that table's cells to a sink. The sink is never called from inside expat: the
+// callbacks queue finished rows and run() delivers them after each chunk, because sinks throw.
+class OdsContent {
+public:
+    struct Table {
+        std::string name;
+        std::string styleName;
+    };
+
+    // Reads the part. `target` is the index of the table to stream to `sink`.
+    void run(const ZipArchive& zip, uint64_t part, std::optional<size_t> target, CellSink* sink);
+
+    bool sawSpreadsheet() const { return m_sawSpreadsheet; }
+    const std::vector<Table>& tables() const { return m_tables; }
+    // Table styles (automatic styles of family "table") that hide their table.
+    const std::vector<std::string>& hiddenTableStyles() const { return m_hiddenStyles; }
+
+    // Cells a repeat count may produce in one table; beyond it the file is refused.
+    static constexpr uint64_t kMaxRepeatedCells = 10'000'000;
+    // Text kept per cell; a cell's text cannot be longer in the application anyway.
+    static constexpr size_t kMaxCellText = 1 << 20;
+
+    // Called by the expat callbacks.
+    void start(const char* name, const char** attrs);
+    void end(const char* name);
+    void characters(const char* text, int length);
+    void refuse(std::string problem);
+    // True once the parse can end: a problem was found or the target table is complete.
+    bool stopped() const { return !m_problem.empty() || m_targetDone; }
+
+private:
+    // A run of equal cells within a row.
+    struct Run {
+        uint32_t col, count;
+        CellKind kind;
+        double number;
+        size_t textBegin, textSize;
+    };
+    struct Row {
+        uint32_t row, repeat;
+        std::vector<Run> runs;
+        std::string text;
+    };
+
+    void startCell(const char** attrs, bool covered);
+    void endCell();
+    void endRow();
+    void deliver(CellSink& sink);
+    void addText(const char* text, size_t length);
+    void addSpaces(uint64_t count, char c);
+
+    std::optional<size_t> m_target;
+    std::vector<Table> m_tables;
+    std::vector<std::string> m_hiddenStyles;
+    std::string m_styleName;  // the automatic style being read
+    bool m_sawSpreadsheet = false;
+    bool m_targetDone = false;
+    std::string m_problem;  // set by a callback to stop the parser
+
+    int m_depth = 0;
+    int m_spreadsheetDepth = -1;
+    int m_tableDepth = -1;   // depth of the top-level table being read
+    int m_cellDepth = -1;    // depth of the cell being read, -1 outside cells
+    int m_skipDepth = -1;    // depth of an element whose text is not part of the cell
+    int m_paragraphDepth = -1;
+    bool m_inTarget = false;
+
+    uint64_t m_rowIndex = 0;
+    uint64_t m_colIndex = 0;
+    Row m_row;
+    uint32_t m_rowRepeat = 1;
+
+    // The cell being read.
+    bool m_covered = false;
+    uint32_t m_colRepeat = 1;
+    std::string m_valueType, m_value, m_dateValue, m_timeValue, m_boolValue, m_stringValue;
+    bool m_hasStringValue = false;
+    bool m_hasParagraph = false;
+    bool m_pendingSpace = false;
+    bool m_paragraphStart = true;
+    std::string m_text;
+
+    std::vector<Row> m_queue;
+    uint64_t m_repeatedCells = 0;
+};
+
+}  // namespace tabulon::engine
