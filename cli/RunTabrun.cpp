@@ -34,6 +34,14 @@ std::string oneLine(std::string text)
     return text;
 }
 
+// System messages start with a capital letter; inside our sentence they should not.
+std::string lowerFirst(std::string text)
+{
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    return text;
+}
+
 std::string inQuotes(const std::string& path)
 {
     return "\"" + path + "\"";
@@ -175,7 +183,7 @@ int Run::runConversion()
             // A folder the rules cannot see (a hidden one) may still be there; use it.
             std::error_code isDirError;
             if (!fs::is_directory(fs::path(target), isDirError)) {
-                const std::string reason = ec ? ec.message() : "a file of that name exists";
+                const std::string reason = ec ? lowerFirst(ec.message()) : "a file of that name exists";
                 problem("cannot create the folder " + inQuotes(target) + " for " + inQuotes(path) + ": " + reason +
                         "; the run stopped there.");
                 break;
@@ -257,7 +265,7 @@ bool isWorkbookName(const std::string& name)
 
 }  // namespace
 
-bool collectWorkbooks(const std::string& folder, std::vector<std::string>& files, std::string& problem)
+bool collectWorkbooks(const std::string& folder, std::vector<std::string>& files, std::string& problem, size_t limit)
 {
     files.clear();
     std::string prefix = folder;
@@ -273,11 +281,11 @@ bool collectWorkbooks(const std::string& folder, std::vector<std::string>& files
             names.push_back(name);
     }
     if (ec) {
-        problem = "cannot list the folder " + inQuotes(folder) + ": " + ec.message() + "; nothing was converted.";
+        problem = "cannot list the folder " + inQuotes(folder) + ": " + lowerFirst(ec.message()) + "; nothing was converted.";
         return false;
     }
-    if (names.size() > kMaxWorkbooks) {
-        problem = "the folder " + inQuotes(folder) + " holds more than " + std::to_string(kMaxWorkbooks) +
+    if (names.size() > limit) {
+        problem = "the folder " + inQuotes(folder) + " holds more than " + std::to_string(limit) +
                   " workbooks; nothing was converted.";
         return false;
     }

@@ -23,8 +23,9 @@ int runTabrun(const std::vector<std::string>& args);
 
 // The workbooks directly inside `folder`: ordinary, not hidden files whose extension begins
 // with "xls" or is "ods", without regard to case, as full paths sorted by name without regard
-// to case. Returns false when the folder cannot be listed or holds more than kMaxWorkbooks.
-bool collectWorkbooks(const std::string& folder, std::vector<std::string>& files, std::string& problem);
+// to case. Returns false when the folder cannot be listed or holds more than `limit`.
+bool collectWorkbooks(const std::string& folder, std::vector<std::string>& files, std::string& problem,
+                      size_t limit = kMaxWorkbooks);
 
 // The folder name for the workbook at `path`: its file name cut before the last dot, spaces
 // at the end removed; empty when no ordinary file is there.
