@@ -366,11 +366,16 @@ private:
             case kFormat:
             case kFormat2: {
                 if (m_biff == Biff::V8) {
-                    const uint16_t id = f.u16(0);
-                    SegmentReader s(f.from(4));
-                    std::string code;
-                    s.unicodeString(f.u16(2), code);
-                    m_styles.customFormats[id] = std::move(code);
+                    // Some writers store malformed codes; such a record is left out, so the
+                    // id keeps its built-in code.
+                    try {
+                        const uint16_t id = f.u16(0);
+                        SegmentReader s(f.from(4));
+                        std::string code;
+                        s.unicodeString(f.u16(2), code);
+                        m_styles.customFormats[id] = std::move(code);
+                    } catch (const Truncated&) {
+                    }
                 } else if (m_biff == Biff::V5) {
                     const uint8_t cch = f.u8(2);
                     rawFormats.emplace_back(f.u16(0), std::string(f.from(3).substr(0, cch)));

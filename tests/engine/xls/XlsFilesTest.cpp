@@ -1,0 +1,148 @@
+// Whole files: workbooks written by python3-xlwt (make_fixtures.py), the shared corpus of
+// real workbooks, and the same workbooks saved in other formats.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+
+#include "Error.h"
+#include "ReaderTestSupport.h"
+#include "io/Zip.h"
+#include "xls/XlsReader.h"
+#include "xlsb/XlsbReader.h"
+
+namespace tabulon::test {
+namespace {
+const std::filesystem::path kTestDir = TABULON_TEST_DIR;
+const std::filesystem::path kCorpus = TABULON_CORPUS_DIR;
+
+std::unique_ptr<engine::BookReader> openXls(const std::string& bytes, const std::string& name)
+{
+    return engine::openXlsReaderFromMemory(bytes.data(), bytes.size(), name);
+}
+
+std::string convertOrError(const ReaderFactory& open, const std::string& bytes, const std::string& name)
+{
+    try {
+        return convertToText(open, bytes, name);
+    } catch (const engine::Error& e) {
+        return std::string("error: ") + e.what() + "\n";
+    }
+}
+
+void compareGolden(const std::string& got, const std::filesystem::path& file)
+{
+    if (std::getenv("TABULON_UPDATE_GOLDEN")) {
+        writeFile(file, got);
+        return;
+    }
+    ASSERT_TRUE(std::filesystem::exists(file)) << file;
+    EXPECT_EQ(got, readFile(file)) << file;
+}
+
+TEST(XlsFiles, FixturesMatchGoldenCsv)
+{
+    for (const char* name : {"mixed.xls", "long_strings.xls", "dates1904.xls", "wide.xls"}) {
+        const std::string got = convertToText(openXls, readFile(kTestDir / "fixtures" / name), name);
+        compareGolden(got, kTestDir / "golden" / (std::string(name) + ".txt"));
+    }
+}
+
+// Every string of the fixture is followed by its length in characters: nothing is lost or
+// doubled where the shared-string table breaks into CONTINUE records.
+TEST(XlsFiles, LongStringsSurviveContinueBreaks)
+{
+    std::istringstream lines(convertToText(openXls, readFile(kTestDir / "fixtures/long_strings.xls"), "l.xls"));
+    std::string line;
+    std::getline(lines, line);
+    int rows = 0;
+    while (std::getline(lines, line)) {
+        const size_t comma = line.rfind(',');
+        ASSERT_NE(comma, std::string::npos);
+        const size_t chars = static_cast<size_t>(std::count_if(line.begin(), line.begin() + static_cast<long>(comma),
+                                                               [](char c) { return (c & 0xC0) != 0x80; }));
+        EXPECT_EQ(std::to_string(chars) + "\r", line.substr(comma + 1)) << rows;
+        ++rows;
+    }
+    EXPECT_EQ(rows, 60);
+}
+
+// Real workbooks: each converts, or fails with a sentence naming the file. The golden file
+// keeps the start of every sheet and a hash of the whole, so it stays small.
+TEST(XlsFiles, CorpusMatchesGoldenSummary)
+{
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(kCorpus / "xls"))
+        files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    ASSERT_FALSE(files.empty());
+    std::string summary;
+    for (const auto& file : files) {
+        const std::string name = file.filename().string();
+        const std::string text = convertOrError(openXls, readFile(file), name);
+        summary += "#### " + name + "\n";
+        std::istringstream lines(text);
+        std::string line;
+        int shown = 0;
+        uint64_t hash = 1469598103934665603ull;
+        size_t count = 0;
+        while (std::getline(lines, line)) {
+            if (line.rfind("== ", 0) == 0 || line.rfind("error: ", 0) == 0) {
+                shown = 0;
+                summary += line + "\n";
+                continue;
+            }
+            ++count;
+            for (char c : line)
+                hash = (hash ^ static_cast<uint8_t>(c)) * 1099511628211ull;
+            if (shown++ < 4)
+                summary += line.substr(0, 160) + "\n";
+        }
+        std::ostringstream tail;
+        tail << "(" << count << " lines, " << std::hex << hash << ")\n";
+        summary += tail.str();
+    }
+    compareGolden(summary, kTestDir / "golden" / "corpus-summary.txt");
+}
+
+TEST(XlsFiles, RealRc4FileOpensOnlyWithItsPassword)
+{
+    const std::string bytes = readFile(kCorpus / "xls/poi__password.xls");
+    EXPECT_EQ(convertOrError(openXls, bytes, "p.xls"), "error: Cannot read \"p.xls\": the workbook is password-protected.\n");
+    auto withPassword = [](const std::string& b, const std::string& name) {
+        return engine::openXlsReaderFromMemory(b.data(), b.size(), name, u"password");
+    };
+    const std::string text = convertToText(withPassword, bytes, "p.xls");
+    EXPECT_EQ(text.rfind("== 1 ", 0), 0u);
+    EXPECT_GT(text.size(), 20u);
+}
+
+TEST(XlsFiles, DamagedFilesFailCleanly)
+{
+    damageAndConvert(openXls, readFile(kTestDir / "fixtures/mixed.xls"), 100);
+    for (const char* file : {"sheetjs-biff5__text_and_numbers.xls", "sheetjs-crlf__CRLFX5_4.XLS", "poi__password.xls"})
+        damageAndConvert(openXls, readFile(kCorpus / "xls" / file), 40);
+}
+
+// The same workbook saved as .xls and in other formats gives the same CSV files.
+TEST(XlsFiles, SameCsvAsOtherFormats)
+{
+    const ReaderFactory openXlsb = [](const std::string& bytes, const std::string& name) {
+        return engine::openXlsbReader(engine::ZipArchive::openMemory(bytes.data(), bytes.size(), name));
+    };
+    const char* pairs[] = {"calamine__any_sheets", "calamine__date_1904", "sheetjs-1904__1900", "sheetjs-1904__1904",
+                           "sheetjs-crlf__crlf", "sheetjs-issue2717__issue2717", "sheetjs__ErrorTypes",
+                           "sheetjs__rich_text_stress", "sheetjs__sheet_visibility",
+                           "sheetjs__sushi", "sheetjs__text_and_numbers", "sheetjs__number_format"};
+    for (const char* stem : pairs) {
+        const std::string xls = convertOrError(openXls, readFile(kCorpus / "xls" / (std::string(stem) + ".xls")), "book");
+        const auto other = kCorpus / "xlsb" / (std::string(stem) + ".xlsb");
+        if (!std::filesystem::exists(other))
+            continue;
+        EXPECT_EQ(xls, convertOrError(openXlsb, readFile(other), "book")) << stem;
+    }
+}
+
+}  // namespace
+}  // namespace tabulon::test
