@@ -107,9 +107,8 @@ Family sniff(const unsigned char* b, size_t n)
 std::unique_ptr<BookReader> openZipFamily(const std::filesystem::path& file)
 {
     auto zip = ZipArchive::openFile(file);
-    if (auto types = zip->find("[Content_Types].xml")) {
-        const std::string text = zip->readAll(*types, 16 << 20);
-        if (text.find("sheet.binary.macroEnabled.main") != std::string::npos)
+    if (zip->find("[Content_Types].xml")) {
+        if (isBinaryWorkbookPackage(*zip))
             return openXlsbReader(file);
         return openOoxmlReader(std::move(zip));
     }

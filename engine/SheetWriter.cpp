@@ -68,6 +68,8 @@ public:
             throw RangeMiss{};
         m_bounds.add(row, col);
         if (!m_started) {
+            if (row != m_range.firstRow)
+                throw RangeMiss{};  // rows ascend, so the range cannot start where assumed
             m_started = true;
             emptyRows(m_range.firstRow, row);
             m_row = row;
@@ -199,9 +201,15 @@ void writeCollected(CollectSink& collected, const CellRange& range, csv::CsvWrit
     }
 }
 
+// A stored dimension is tried first only when writing to it and then finding it wrong costs
+// little: a stale hint of a whole sheet (A1:XFD1048576) would write 17 GB of commas before
+// the miss shows. Larger ranges are measured by a scanning pass first.
+constexpr uint64_t kMaxTrustedCells = uint64_t(1) << 26;
+
 bool plausible(const CellRange& r)
 {
-    return r.firstRow <= r.lastRow && r.firstCol <= r.lastCol && r.lastRow < kMaxRows && r.lastCol < kMaxColumns;
+    return r.firstRow <= r.lastRow && r.firstCol <= r.lastCol && r.lastRow < kMaxRows && r.lastCol < kMaxColumns &&
+           uint64_t(r.lastRow - r.firstRow + 1) * (r.lastCol - r.firstCol + 1) <= kMaxTrustedCells;
 }
 }  // namespace
 

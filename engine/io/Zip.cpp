@@ -26,11 +26,12 @@ constexpr uint64_t kMaxRatio = 400;
 constexpr uint64_t kRatioSlack = uint64_t(1) << 20;
 constexpr uint64_t kAbsoluteCap = uint64_t(4) << 30;
 
+// The lookup key of a part name: lower case, with the backslashes some Windows tools write.
 std::string lower(std::string_view s)
 {
     std::string out(s);
     for (char& c : out)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        c = c == '\\' ? '/' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
 }
 

@@ -738,7 +738,7 @@ void OoxmlReader::parseSheetData(XmlScanner& x, CellSink& sink, const std::strin
         nextCol = col + 1;
         row = cellRow;  // a following cell without a reference continues this one's row
         const std::string typeCopy(type);  // the attribute view dies with the next token
-        bool hasValue = false, hasInline = false;
+        bool hasValue = false, hasInline = false, hasFormula = false;
         value.clear();
         inlineText.clear();
         const uint32_t cellDepth = x.depth();
@@ -776,6 +776,7 @@ void OoxmlReader::parseSheetData(XmlScanner& x, CellSink& sink, const std::strin
                     hasInline = true;
                     collectText(x, inlineText, "a cell");
                 } else {
+                    hasFormula = hasFormula || x.name() == "f";
                     x.skipElement();  // <f>, extensions
                 }
             }
@@ -783,6 +784,10 @@ void OoxmlReader::parseSheetData(XmlScanner& x, CellSink& sink, const std::strin
             x.next();  // the synthesised end tag
         }
 
+        // An empty cell in the default format carries nothing of its own and is not part of
+        // the used range (some producers store such cells up to the sheet's last one).
+        if (!hasValue && !hasInline && !hasFormula && cell.style == 0)
+            continue;
         const std::string_view ty = typeCopy;
         if (ty == "s") {
             uint32_t i = 0;
@@ -848,6 +853,55 @@ void OoxmlReader::parseSheetData(XmlScanner& x, CellSink& sink, const std::strin
 }
 
 }  // namespace
+
+bool isBinaryWorkbookPackage(const ZipArchive& package)
+{
+    auto types = package.find("[Content_Types].xml");
+    if (!types)
+        return false;
+    std::string main;
+    if (auto rels = package.find("_rels/.rels")) {
+        std::string storage;
+        const std::string bytes = package.readAll(*rels, kMaxSmallPart);
+        XmlScanner x(utf8Document(bytes, storage), package.displayName(), "_rels/.rels");
+        for (Token t; (t = x.next()) != Token::End;) {
+            auto type = x.attribute("Type");
+            auto target = x.attribute("Target");
+            if (t == Token::StartTag && x.name() == "Relationship" && type && target && relType(*type) == "officeDocument") {
+                std::string decoded;
+                XmlScanner::decode(*target, decoded);
+                main = resolveTarget("", decoded);
+                break;
+            }
+        }
+    }
+    std::string storage;
+    const std::string bytes = package.readAll(*types, kMaxSmallPart);
+    XmlScanner x(utf8Document(bytes, storage), package.displayName(), "[Content_Types].xml");
+    const std::string mainLower = lowerAscii(main);
+    const size_t dot = mainLower.rfind('.');
+    const std::string extension = dot == std::string::npos ? std::string() : mainLower.substr(dot + 1);
+    bool binary = false;
+    for (Token t; (t = x.next()) != Token::End;) {
+        if (t != Token::StartTag)
+            continue;
+        auto type = x.attribute("ContentType");
+        if (!type)
+            continue;
+        const bool isBinary = type->find("sheet.binary.macroEnabled.main") != std::string_view::npos;
+        if (x.name() == "Override") {
+            std::string name;
+            if (auto v = x.attribute("PartName"))
+                XmlScanner::decode(*v, name);
+            if (main.empty() ? isBinary : lowerAscii(resolveTarget("", name)) == mainLower)
+                return isBinary;
+        } else if (x.name() == "Default" && !main.empty()) {
+            if (auto v = x.attribute("Extension"); v && lowerAscii(*v) == extension)
+                binary = isBinary;
+        }
+    }
+    return binary;
+}
 
 std::unique_ptr<BookReader> openOoxmlReader(std::unique_ptr<ZipArchive> package)
 {

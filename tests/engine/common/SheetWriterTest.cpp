@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include "ZipBuilder.h"
+#include "engine/Error.h"
+#include "engine/SheetWriter.h"
+#include "engine/csv/CsvWriter.h"
+
+using namespace tabulon::engine;
+using tabulon::test::readFile;
+using tabulon::test::TempDir;
+
+namespace {
+
+struct Stored {
+    uint32_t row, col;
+    const char* text;  // nullptr: a blank cell
+};
+
+// A reader of one sheet whose cells and stored dimension the test chooses.
+class FakeReader final : public BookReader {
+public:
+    FakeReader(std::vector<Stored> cells, std::optional<CellRange> hint) : m_cells(std::move(cells)), m_hint(hint) {}
+    const std::vector<SheetInfo>& sheets() const override { return m_sheets; }
+    bool date1904() const override { return false; }
+    const StyleTable& styles() const override { return m_styles; }
+    std::optional<CellRange> dimension(size_t) override { return m_hint; }
+    void readSheet(size_t, CellSink& sink) override
+    {
+        ++passes;
+        for (const Stored& c : m_cells) {
+            CellData d;
+            d.kind = c.text ? CellKind::Shown : CellKind::Blank;
+            d.text = c.text ? c.text : "";
+            sink.cell(c.row, c.col, d);
+        }
+    }
+    int passes = 0;
+
+private:
+    std::vector<Stored> m_cells;
+    std::optional<CellRange> m_hint;
+    std::vector<SheetInfo> m_sheets{SheetInfo{"Sheet1"}};
+    StyleTable m_styles;
+};
+
+}  // namespace
+
+TEST(SheetWriter, UsedRangeWhateverTheHint)
+{
+    const std::vector<Stored> block = {{2, 2, "a"}, {2, 4, "b"}, {4, 3, nullptr}};  // C3, E3, blank D5
+    const std::string blockCsv = "a,,b\r\n,,\r\n,,\r\n";
+    const struct {
+        const char* name;
+        std::vector<Stored> cells;
+        std::optional<CellRange> hint;
+        std::string csv;
+        int passes;
+    } cases[] = {
+        {"right hint", block, CellRange{2, 2, 4, 4}, blockCsv, 1},
+        {"no hint", block, std::nullopt, blockCsv, 2},
+        {"hint too large", block, CellRange{0, 0, 9, 9}, blockCsv, 3},
+        {"hint too small", block, CellRange{2, 2, 3, 4}, blockCsv, 3},
+        {"hint of the whole sheet", block, CellRange{0, 0, kMaxRows - 1, kMaxColumns - 1}, blockCsv, 2},
+        {"reversed hint", block, CellRange{4, 4, 2, 2}, blockCsv, 2},
+        {"no cells", {}, CellRange{0, 0, 0, 0}, "", 2},
+        {"quoting", {{0, 0, "a,b"}, {0, 1, "say \"hi\""}, {0, 2, "line\nbreak"}, {0, 3, " lead 0012;\t"}},
+         std::nullopt, "\"a,b\",\"say \"\"hi\"\"\",\"line\nbreak\", lead 0012;\t\r\n", 2},
+        {"columns out of order, last duplicate wins", {{0, 2, "c"}, {0, 0, "a"}, {0, 2, "C"}}, std::nullopt,
+         "a,,C\r\n", 2},
+        {"rows out of order", {{3, 0, "d"}, {1, 1, "b"}, {3, 1, "e"}}, CellRange{1, 0, 3, 1}, ",b\r\n,\r\nd,e\r\n", 0},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        FakeReader reader(c.cells, c.hint);
+        CellRenderer renderer(reader.styles(), false);
+        writeSheetCsv(reader, renderer, 0, dir / "out.csv", "book.xlsx");
+        EXPECT_EQ(readFile(dir / "out.csv"), c.csv) << c.name;
+        if (c.passes)
+            EXPECT_EQ(reader.passes, c.passes) << c.name;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << c.name << ": temporary file left";
+    }
+}
+
+TEST(CsvWriter, ReplacesOnlyOnCommit)
+{
+    TempDir dir;
+    const auto target = dir / "out.csv";
+    tabulon::test::writeFile(target, "old");
+    {
+        tabulon::csv::CsvWriter writer(target, "out.csv");
+        writer.field("new");
+        writer.endRecord();
+        // destroyed without commit: a failed save
+    }
+    EXPECT_EQ(readFile(target), "old");
+    {
+        tabulon::csv::CsvWriter writer(target, "out.csv");
+        writer.emptyFields(2);
+        writer.field("x");
+        writer.endRecord();
+        writer.commit();
+    }
+    EXPECT_EQ(readFile(target), ",,x\r\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+    EXPECT_THROW(tabulon::csv::CsvWriter(dir / "missing" / "out.csv", "out.csv"), Error);
+}
