@@ -246,7 +246,8 @@ public:
     std::optional<CellRange> dimension(size_t sheetIndex) override
     {
         try {
-            return scanHead(sheetIndex).dimension;
+            size_t budget = kHeadRecords;
+            return scanHead(sheetIndex, budget).dimension;
         } catch (const Truncated&) {
             return std::nullopt;
         } catch (const Error&) {
@@ -455,11 +456,13 @@ private:
         }
         // Dialog sheets are worksheets with a flag, and the sheet's own header has the last
         // word on what it is.
-        for (size_t i = 0; i < m_sheets.size(); ++i) {
+        // A budget keeps a file with very many sheet entries from taking long here.
+        size_t budget = 64 * kHeadRecords;
+        for (size_t i = 0; i < m_sheets.size() && budget > 0; ++i) {
             if (m_sheets[i].kind != SheetKind::Worksheet)
                 continue;
             try {
-                const Head head = scanHead(i);
+                const Head head = scanHead(i, budget);
                 if (head.dialog)
                     m_sheets[i].kind = SheetKind::Dialog;
                 else if (head.type == kChartType)
@@ -510,6 +513,9 @@ private:
         return std::string_view(m_sstText).substr(m_sstOffsets[index], m_sstOffsets[index + 1] - m_sstOffsets[index]);
     }
 
+    // Records before DIMENSIONS: settings, page set-up and up to 256 column records.
+    static constexpr size_t kHeadRecords = 1024;
+
     struct Head {
         uint16_t type = kSheetType;
         bool dialog = false;
@@ -517,7 +523,7 @@ private:
     };
 
     // Reads a sheet's first records, up to its DIMENSIONS record or first cell.
-    Head scanHead(size_t sheetIndex) const
+    Head scanHead(size_t sheetIndex, size_t& budget) const
     {
         Head head;
         RecordReader r(m_stream, m_decryptor.get());
@@ -527,7 +533,7 @@ private:
         Fields bof(r.data(), r.size());
         if (bof.size() >= 4)
             head.type = bof.u16(2);
-        for (int i = 0; i < 4096 && r.next(); ++i) {
+        for (size_t i = 0; i < kHeadRecords && budget > 0 && r.next(); ++i, --budget) {
             const uint16_t type = r.type();
             Fields f(r.data(), r.size());
             if (type == kWsBool) {
