@@ -1,12 +1,18 @@
+#include "gui/MainWindow.h"
+#include "gui/StateFiles.h"
+
 #include <QApplication>
-#include <QWidget>
+#include <exception>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle("Tabulon");
-    window.setFixedSize(9096 / 15, 8148 / 15);
-    window.show();
-    return app.exec();
+    QApplication::setApplicationName(QStringLiteral("Tabulon"));
+    try {
+        tabulon::gui::MainWindow window(tabulon::gui::chooseStateFolder(QCoreApplication::applicationDirPath()));
+        window.show();
+        return app.exec();
+    } catch (const std::exception&) {
+        return 1;
+    }
 }

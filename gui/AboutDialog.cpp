@@ -1,0 +1,94 @@
+#include "gui/AboutDialog.h"
+
+#include "dialogs/Seams.h"
+#include "gui/Twips.h"
+
+#include <QEvent>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+
+namespace tabulon::gui {
+namespace {
+
+QLabel* label(QWidget* parent, const char* name, const QString& text, int left, int top, int width, int height)
+{
+    auto* result = new QLabel(text, parent);
+    result->setObjectName(QString::fromLatin1(name));
+    place(result, left, top, width, height);
+    return result;
+}
+
+void styleAsLink(QLabel* link)
+{
+    QPalette palette = link->palette();
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::Highlight));
+    link->setPalette(palette);
+    link->setFont(arial(9.6));
+    link->setCursor(Qt::PointingHandCursor);
+}
+
+}  // namespace
+
+AboutDialog::AboutDialog(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("Dialog1"));
+    setWindowTitle(QStringLiteral("About us"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
+    setWindowModality(Qt::ApplicationModal);
+    setFont(arial(8.4));
+    setFixedSize(px(4908), px(4116));
+    // Not centred over the main window: a fixed place on the screen.
+    move(px(2760), px(3600));
+
+    auto* picture = new QLabel(this);
+    picture->setObjectName(QStringLiteral("Picture"));
+    picture->setPixmap(QIcon(QStringLiteral(":/icons/app.svg")).pixmap(48, 48));
+    picture->setGeometry(0, 0, 48, 48);
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("OKButton"));
+    place(ok, 120, 3600, 1215, 375);
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+
+    label(this, "Label1", QStringLiteral("Tabulon"), 840, 240, 2055, 255);
+    label(this, "Label4", QStringLiteral("Version:29.12.28"), 840, 480, 1455, 255);
+    QLabel* notice = label(this, "Label5",
+                           QStringLiteral("Warning: this program is protected by copyright law. Reproducing or "
+                                          "distributing it, or any part of it, without permission is not allowed.\n"),
+                           120, 2280, 4695, 1095);
+    notice->setWordWrap(true);
+    notice->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    auto* frame = new QGroupBox(this);
+    frame->setObjectName(QStringLiteral("Frame1"));
+    place(frame, 240, 960, 4450, 1090);
+    m_mailLink = label(frame, "Label2", QString::fromLatin1(kSupportMail), 1800, 240, 2290, 250);
+    label(frame, "Label3", QStringLiteral("Technical Support:"), 120, 240, 1690, 250);
+    QLabel* maker = label(frame, "Label6", QStringLiteral("Copyright 2026 Tabulon developers"), 120, 720, 3135, 255);
+    maker->setFont(arial(9));
+    label(frame, "Label7", QStringLiteral(" Website:"), 120, 480, 850, 250);
+    m_webLink = label(frame, "Label8", QString::fromLatin1(kHomePageHost), 1800, 480, 1930, 250);
+    styleAsLink(m_mailLink);
+    styleAsLink(m_webLink);
+    m_mailLink->installEventFilter(this);
+    m_webLink->installEventFilter(this);
+}
+
+bool AboutDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease
+        && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        if (watched == m_mailLink)
+            dialogs::shellOpen(this, QStringLiteral("mailto:") + QString::fromLatin1(kSupportMail), dialogs::kShowMaximized);
+        else if (watched == m_webLink)
+            dialogs::shellOpen(this, QString::fromLatin1(kHomePage), dialogs::kShow);
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace tabulon::gui

@@ -1,0 +1,90 @@
+#pragma once
+#include "gui/StateFiles.h"
+
+#include <QIcon>
+#include <QMainWindow>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QProgressBar;
+class QToolButton;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace tabulon::gui {
+
+// form1: the one main window. Every action is the handler of one button or menu item; a menu
+// item that repeats a button calls that button's handler.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    // Client area in twips, without the menu bar.
+    static constexpr int kClientWidth = 9096;
+    static constexpr int kClientHeight = 8148;
+
+    // Icons of source entries, numbered as in the image list.
+    enum SourceIcon { kIconWorkbook = 1, kIconFolder = 2, kIconMissing = 3 };
+
+    // Restores the lists from the state files in `stateFolder` (start-up).
+    explicit MainWindow(const QString& stateFolder, QWidget* parent = nullptr);
+
+    const StateFiles& state() const { return m_state; }
+
+    void command1Click();  // Add Excel
+    void command5Click();  // Add Folder
+    void command2Click();  // Remove File
+    void command3Click();  // move the selected source up
+    void command4Click();  // move the selected source down
+    void command6Click();  // Convert
+    void command8Click();  // Help
+    void command7Click();  // HomePage
+    void command9Click();  // Exit
+    void command10Click();  // Browse for an output directory
+    void command11Click();  // View the output directory
+    void removeAllClick();
+    void removeOutputClick();
+    void removeAllOutputClick();
+    void settingsClick();
+    void aboutClick();
+
+    static QIcon sourceIcon(int index);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    void load();
+    void unload();
+    QAction* addMenuAction(class QMenu* menu, const char* name, const QString& caption, void (MainWindow::*handler)());
+    QTreeWidgetItem* appendSource(const QString& path, int icon);
+
+    StateFiles m_state;
+    bool m_unloaded = false;
+
+    QToolButton* m_addExcelButton = nullptr;
+    QToolButton* m_addFolderButton = nullptr;
+    QToolButton* m_removeFileButton = nullptr;
+    QToolButton* m_convertButton = nullptr;
+    QToolButton* m_helpButton = nullptr;
+    QToolButton* m_homePageButton = nullptr;
+    QToolButton* m_exitButton = nullptr;
+    QTreeWidget* m_sourceList = nullptr;
+    QComboBox* m_namingMode = nullptr;
+    QTreeWidget* m_workbookList = nullptr;
+    QTreeWidget* m_worksheetList = nullptr;
+    QToolButton* m_upButton = nullptr;
+    QToolButton* m_downButton = nullptr;
+    QLabel* m_statusLabel = nullptr;
+    QProgressBar* m_progressBar = nullptr;
+    QLabel* m_namingLabel = nullptr;
+    QComboBox* m_outputDirs = nullptr;
+    QPushButton* m_browseButton = nullptr;
+    QPushButton* m_viewButton = nullptr;
+    QLabel* m_outputLabel = nullptr;
+};
+
+}  // namespace tabulon::gui

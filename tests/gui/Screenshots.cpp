@@ -1,0 +1,34 @@
+// Saves pictures of the main window, the Setting dialog and the About window, for a person
+// to look at: gui_screenshots <folder> [workbook-or-folder...]
+#include "gui/AboutDialog.h"
+#include "gui/MainWindow.h"
+#include "gui/SettingsDialog.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    if (argc < 2)
+        return 2;
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    QTemporaryDir state;
+    tabulon::gui::MainWindow window(state.path());
+    window.show();
+    QTest::qWait(200);
+    window.grab().save(QDir(out).filePath("form1.png"));
+
+    tabulon::gui::SettingsDialog settings(window.state());
+    settings.show();
+    QTest::qWait(100);
+    settings.grab().save(QDir(out).filePath("setting.png"));
+
+    tabulon::gui::AboutDialog about(&window);
+    about.show();
+    QTest::qWait(100);
+    about.grab().save(QDir(out).filePath("about.png"));
+    return 0;
+}
