@@ -1,6 +1,7 @@
 #pragma once
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,6 +10,20 @@
 #include "ZipBuilder.h"
 
 namespace tabulon::test {
+
+// A cell as a reader handed it over, with its text copied.
+struct SeenCell {
+    uint32_t row, col;
+    engine::CellKind kind;
+    double number;
+    std::string text;
+    uint32_t style;
+    bool operator==(const SeenCell&) const = default;
+};
+std::ostream& operator<<(std::ostream& out, const SeenCell& cell);
+
+// Every cell of one sheet, in the order the reader streams them.
+std::vector<SeenCell> readCells(engine::BookReader& reader, size_t sheetIndex);
 
 using ReaderFactory = std::function<std::unique_ptr<engine::BookReader>(const std::string& bytes, const std::string& name)>;
 

@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "Error.h"
+#include "ReaderTestSupport.h"
+#include "io/Zip.h"
+#include "ods/OdsReader.h"
+
+namespace tabulon::test {
+namespace {
+
+using engine::CellKind;
+
+std::unique_ptr<engine::BookReader> openOds(const std::string& bytes, const std::string& name)
+{
+    return engine::openOdsReader(engine::ZipArchive::openMemory(bytes.data(), bytes.size(), name));
+}
+
+// content.xml around a body; prefixes are declared as the office suites declare them.
+std::string content(const std::string& body, const std::string& styles = "")
+{
+    return R"(<?xml version="1.0" encoding="UTF-8"?>)"
+           R"(<office:document-content xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" )"
+           R"(xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" )"
+           R"(xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" )"
+           R"(xmlns:t="urn:oasis:names:tc:opendocument:xmlns:table:1.0" )"
+           R"(xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" office:version="1.3">)"
+           "<office:automatic-styles>" + styles + "</office:automatic-styles>"
+           "<office:body><office:spreadsheet>" + body + "</office:spreadsheet></office:body></office:document-content>";
+}
+
+std::string table(const std::string& name, const std::string& rows, const std::string& style = "")
+{
+    return "<t:table t:name=\"" + name + "\"" + (style.empty() ? "" : " t:style-name=\"" + style + "\"") + ">" +
+           "<t:table-column t:number-columns-repeated=\"16384\"/>" + rows + "</t:table>";
+}
+
+std::string package(const std::string& contentXml, const std::string& manifest = "<manifest/>")
+{
+    return ZipBuilder()
+        .add("mimetype", "application/vnd.oasis.opendocument.spreadsheet", false)
+        .add("content.xml", contentXml)
+        .add("META-INF/manifest.xml", manifest)
+        .bytes();
+}
+
+std::string oneCell(const std::string& cellXml) { return package(content(table("S", "<t:table-row>" + cellXml + "</t:table-row>"))); }
+
+TEST(OdsReader, DisplayedTextOfACell)
+{
+    const struct { std::string cell; std::string shown; } cases[] = {
+        {R"(<t:table-cell office:value-type="float" office:value="0.5"><text:p>50.0 %</text:p></t:table-cell>)", "50.0 %"},
+        {"<t:table-cell><text:p>a<text:s/>b<text:s text:c=\"3\"/>c</text:p></t:table-cell>", "a b   c"},
+        {"<t:table-cell><text:p>a<text:tab/>b<text:line-break/>c</text:p></t:table-cell>", "a\tb\nc"},
+        {"<t:table-cell><text:p>one</text:p><text:p>two</text:p><text:p/></t:table-cell>", "one\ntwo\n"},
+        // Pretty-printed paragraphs: white space collapses and is dropped at both ends.
+        {"<t:table-cell><text:p>\n   lots   of\n\tspace  </text:p><text:p>  x </text:p></t:table-cell>", "lots of space\nx"},
+        {"<t:table-cell><text:p>a <text:span>b</text:span> <text:a>link</text:a></text:p></t:table-cell>", "a b link"},
+        {"<t:table-cell><text:p>x <text:s/>y</text:p></t:table-cell>", "x  y"},
+        // Comments, footnote bodies and drawings are not part of the cell's text.
+        {"<t:table-cell><office:annotation><text:p>note</text:p></office:annotation><text:p>cell</text:p></t:table-cell>", "cell"},
+        {"<t:table-cell><text:p>A<text:note><text:note-citation>1</text:note-citation><text:note-body><text:p>foot</text:p>"
+         "</text:note-body></text:note></text:p></t:table-cell>",
+         "A1"},
+        {"<t:table-cell><draw:frame><draw:text-box><text:p>shape</text:p></draw:text-box></draw:frame><text:p>v</text:p></t:table-cell>", "v"},
+        {"<t:table-cell><text:list><text:list-item><text:p>item</text:p></text:list-item></text:list></t:table-cell>", "item"},
+        // Formula results keep line ends and spaces in the string value, which the paragraphs lose.
+        {"<t:table-cell office:value-type=\"string\" office:string-value=\"a&#x0d;&#x0a;b  c\"><text:p>a&#x0d;</text:p><text:p>b c</text:p></t:table-cell>",
+         "a\r\nb  c"},
+        {"<t:table-cell office:value-type=\"string\" office:string-value=\"only\"/>", "only"},
+        {"<t:table-cell office:value-type=\"date\" office:date-value=\"2024-02-29\"/>", "2024-02-29"},
+        {"<t:table-cell office:value-type=\"date\" office:date-value=\"2024-02-29T13:05:00\"/>", "2024-02-29T13:05:00"},
+        {"<t:table-cell office:value-type=\"time\" office:time-value=\"bogus\"/>", "bogus"},
+        {"<t:table-cell><text:p>&lt;&amp;&gt; \xC3\xA9\xE2\x82\xAC</text:p></t:table-cell>", "<&> \xC3\xA9\xE2\x82\xAC"},
+    };
+    for (const auto& c : cases) {
+        const std::string bytes = oneCell(c.cell);  // the archive reads from these bytes
+        auto reader = openOds(bytes, "t.ods");
+        const auto cells = readCells(*reader, 0);
+        ASSERT_EQ(cells.size(), 1u) << c.cell;
+        EXPECT_EQ(cells[0].kind, CellKind::Shown) << c.cell;
+        EXPECT_EQ(cells[0].text, c.shown) << c.cell;
+    }
+}
+
+TEST(OdsReader, ValuesWithoutTextGoThroughGeneral)
+{
+    const struct { std::string cell; CellKind kind; double number; } cases[] = {
+        {R"(<t:table-cell office:value-type="float" office:value="1234.5"/>)", CellKind::Number, 1234.5},
+        {R"(<t:table-cell office:value-type="float" office:value="-1E-3"/>)", CellKind::Number, -0.001},
+        {R"(<t:table-cell office:value-type="percentage" office:value="0.25"/>)", CellKind::Number, 0.25},
+        {R"(<t:table-cell office:value-type="currency" office:currency="EUR" office:value="3"/>)", CellKind::Number, 3},
+        {R"(<t:table-cell office:value-type="time" office:time-value="PT12H30M00S"/>)", CellKind::Number, 0.5 + 1.0 / 48},
+        {R"(<t:table-cell office:value-type="time" office:time-value="P1DT6H"/>)", CellKind::Number, 1.25},
+        {R"(<t:table-cell office:value-type="boolean" office:boolean-value="true"/>)", CellKind::Bool, 1},
+        {R"(<t:table-cell office:value-type="boolean" office:boolean-value="false"/>)", CellKind::Bool, 0},
+    };
+    for (const auto& c : cases) {
+        const std::string bytes = oneCell(c.cell);  // the archive reads from these bytes
+        auto reader = openOds(bytes, "t.ods");
+        const auto cells = readCells(*reader, 0);
+        ASSERT_EQ(cells.size(), 1u) << c.cell;
+        EXPECT_EQ(cells[0].kind, c.kind) << c.cell;
+        EXPECT_DOUBLE_EQ(cells[0].number, c.number) << c.cell;
+        EXPECT_GE(cells[0].style, reader->styles().xfFormatIds.size()) << "General";
+    }
+}
+
+TEST(OdsReader, RepeatsCoveredAndEmptyCellsMakeTheGrid)
+{
+    // Styled empty cells and rows repeated to the sheet's edge cost nothing and add nothing.
+    const std::string rows =
+        "<t:table-row t:number-rows-repeated=\"2\"><t:table-cell t:number-columns-repeated=\"16384\"/></t:table-row>"
+        "<t:table-row><t:table-cell/><t:table-cell t:number-columns-spanned=\"2\" t:number-rows-spanned=\"2\">"
+        "<text:p>m</text:p></t:table-cell><t:covered-table-cell/><t:table-cell t:number-columns-repeated=\"2\">"
+        "<text:p>r</text:p></t:table-cell><t:table-cell t:style-name=\"x\" t:number-columns-repeated=\"16379\"/></t:table-row>"
+        "<t:table-rows><t:table-row t:number-rows-repeated=\"2\"><t:covered-table-cell t:number-columns-repeated=\"2\"/>"
+        "<t:covered-table-cell office:value-type=\"string\"><text:p>hidden</text:p></t:covered-table-cell>"
+        "<t:table-cell office:value-type=\"float\" office:value=\"7\"><text:p>7</text:p></t:table-cell></t:table-row></t:table-rows>"
+        "<t:table-row t:number-rows-repeated=\"1048571\"><t:table-cell t:number-columns-repeated=\"1024\"/></t:table-row>";
+    const std::string bytes = package(content(table("Grid", rows)));
+    EXPECT_EQ(sheetCsv(openOds, bytes), "m,,r,r\r\n,,7,\r\n,,7,\r\n");
+
+    auto reader = openOds(bytes, "t.ods");
+    const auto start = std::chrono::steady_clock::now();
+    const auto cells = readCells(*reader, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(cells.size(), 7u);  // the covered cell with a value counts as an empty field
+}
+
+TEST(OdsReader, ListsTablesInOrderWithHiddenOnes)
+{
+    const std::string styles =
+        R"(<style:style style:name="ta1" style:family="table"><style:table-properties t:display="true"/></style:style>)"
+        R"(<style:style style:name="ta2" style:family="table"><style:table-properties t:display="false"/></style:style>)"
+        R"(<style:style style:name="ce1" style:family="table-cell"><style:table-properties t:display="false"/></style:style>)";
+    const std::string body = table("First", "<t:table-row><t:table-cell><text:p>1</text:p></t:table-cell></t:table-row>", "ta1") +
+                             table("Hidden \xE2\x98\x83", "<t:table-row><t:table-cell><text:p>2</text:p></t:table-cell></t:table-row>", "ta2") +
+                             table("Empty", "", "ce1") + "<t:named-expressions/>";
+    const std::string bytes = package(content(body, styles));
+    auto reader = openOds(bytes, "t.ods");
+    ASSERT_EQ(reader->sheets().size(), 3u);
+    EXPECT_EQ(reader->sheets()[1].name, "Hidden \xE2\x98\x83");
+    EXPECT_EQ(reader->sheets()[0].visibility, engine::SheetVisibility::Visible);
+    EXPECT_EQ(reader->sheets()[1].visibility, engine::SheetVisibility::Hidden);
+    EXPECT_EQ(reader->sheets()[2].visibility, engine::SheetVisibility::Visible);
+    EXPECT_EQ(convertToText(openOds, bytes, "t.ods"), "== 1 First\n1\r\n== 2 Hidden \xE2\x98\x83\n2\r\n== 3 Empty\n");
+}
+
+TEST(OdsReader, BadPackagesFailWithAPlainSentence)
+{
+    const std::string manyX =
+        "<t:table-row t:number-rows-repeated=\"999999999\"><t:table-cell t:number-columns-repeated=\"999999999\" "
+        "office:value-type=\"string\"><text:p>X</text:p></t:table-cell></t:table-row>";
+    const struct { const char* what; std::string bytes; std::string message; } cases[] = {
+        {"encrypted", package(content(""), "<manifest:encryption-data/>"), "the workbook is password-protected"},
+        {"text document", package(R"(<office:document-content xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"><office:body><office:text/></office:body></office:document-content>)"),
+         "the document is not a spreadsheet"},
+        {"no content", ZipBuilder().add("mimetype", "application/vnd.oasis.opendocument.spreadsheet").bytes(),
+         "the package has no content.xml part"},
+        {"broken XML", package(content(table("S", "<t:table-row>"))), "the part content.xml is not well-formed XML"},
+        {"document type", package("<!DOCTYPE x [<!ENTITY a \"b\">]>" + content("")), "declares a document type"},
+        {"huge repeat", package(content(table("S", manyX))), "a table repeats its cells more often than this program accepts"},
+        {"cell beyond the last row",
+         package(content(table("S", "<t:table-row t:number-rows-repeated=\"1048576\"/><t:table-row><t:table-cell><text:p>x</text:p></t:table-cell></t:table-row>"))),
+         "a table has a cell beyond the last row a sheet can have"},
+        {"cell beyond the last column",
+         package(content(table("S", "<t:table-row><t:table-cell t:number-columns-repeated=\"16384\"/><t:table-cell><text:p>x</text:p></t:table-cell></t:table-row>"))),
+         "a table has a cell beyond the last column a sheet can have"},
+    };
+    for (const auto& c : cases) {
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            convertToText(openOds, c.bytes, "bad.ods");
+            ADD_FAILURE() << c.what << ": no error";
+        } catch (const engine::Error& e) {
+            const std::string text = e.what();
+            EXPECT_EQ(text.rfind("Cannot read \"bad.ods\": ", 0), 0u) << text;
+            EXPECT_NE(text.find(c.message), std::string::npos) << c.what << ": " << text;
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << c.what;
+    }
+}
+
+TEST(OdsReader, SurvivesTruncationAndFlippedBytes)
+{
+    std::string rows;
+    for (int r = 0; r < 30; ++r)
+        rows += "<t:table-row t:number-rows-repeated=\"2\"><t:table-cell office:value-type=\"float\" office:value=\"" +
+                std::to_string(r) + "\"><text:p>" + std::to_string(r) +
+                "</text:p></t:table-cell><t:table-cell t:number-columns-repeated=\"3\"><text:p>a<text:s t:c=\"2\"/>b</text:p>"
+                "</t:table-cell><t:covered-table-cell/></t:table-row>";
+    const std::string bytes = ZipBuilder()
+                                  .add("mimetype", "application/vnd.oasis.opendocument.spreadsheet", false)
+                                  .add("content.xml", content(table("A", rows) + table("B", rows)), false)
+                                  .bytes();
+    ASSERT_NO_THROW(convertToText(openOds, bytes, "good.ods"));
+    EXPECT_GT(damageAndConvert(openOds, bytes, 400), 100);
+}
+
+}  // namespace
+}  // namespace tabulon::test

@@ -1,0 +1,356 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <functional>
+
+#include "Error.h"
+#include "ReaderTestSupport.h"
+#include "Workbook.h"
+#include "io/Zip.h"
+#include "xlsb/XlsbReader.h"
+
+namespace tabulon::test {
+namespace {
+
+using engine::CellKind;
+
+// Record bodies, assembled byte by byte as the format lays them out.
+std::string u8(uint8_t v) { return std::string(1, static_cast<char>(v)); }
+std::string u16(uint16_t v) { return u8(v & 0xFF) + u8(v >> 8); }
+std::string u32(uint32_t v) { return u16(v & 0xFFFF) + u16(v >> 16); }
+std::string f64(double v)
+{
+    std::string out(8, '\0');
+    std::memcpy(out.data(), &v, 8);
+    return out;
+}
+std::string wide(std::u16string_view text)
+{
+    std::string out = u32(static_cast<uint32_t>(text.size()));
+    for (char16_t c : text)
+        out += u16(c);
+    return out;
+}
+std::string cell(uint32_t col, uint32_t style) { return u32(col) + u32(style); }
+
+// A part made of records: each a varint type and a varint size, then the body.
+class Records {
+public:
+    Records& add(uint32_t type, const std::string& body = {})
+    {
+        do {
+            m_bytes += static_cast<char>((type & 0x7F) | (type > 0x7F ? 0x80 : 0));
+            type >>= 7;
+        } while (type);
+        uint32_t size = static_cast<uint32_t>(body.size());
+        do {
+            m_bytes += static_cast<char>((size & 0x7F) | (size > 0x7F ? 0x80 : 0));
+            size >>= 7;
+        } while (size);
+        m_bytes += body;
+        return *this;
+    }
+    const std::string& bytes() const { return m_bytes; }
+
+private:
+    std::string m_bytes;
+};
+
+const std::string kRelNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+
+std::string rels(const std::vector<std::array<std::string, 3>>& list)
+{
+    std::string xml = R"(<?xml version="1.0"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)";
+    for (const auto& [id, type, target] : list)
+        xml += "<Relationship Id=\"" + id + "\" Type=\"" + type + "\" Target=\"" + target + "\"/>";
+    return xml + "</Relationships>";
+}
+
+std::string bundle(uint32_t state, std::u16string_view relId, std::u16string_view name)
+{
+    return u32(state) + u32(0) + wide(relId) + wide(name);
+}
+
+// A package whose parts sit under unusual names, so only the relationships find them.
+struct Package {
+    std::string workbook = Records()
+                               .add(0x83)
+                               .add(0x99, u32(0) + u32(0) + wide(u""))
+                               .add(0x9C, bundle(0, u"rIdS", u"Data"))
+                               .add(0x84)
+                               .bytes();
+    std::string sheet;
+    std::string styles;
+    std::string strings;
+    std::vector<std::array<std::string, 3>> extraRels;
+    std::vector<std::pair<std::string, std::string>> extraParts;
+    std::string rootRels = rels({{"rId1", kRelNs + "officeDocument", "bin/book.bin"}});
+
+    std::string bytes() const
+    {
+        auto bookRels = extraRels;
+        bookRels.push_back({"rIdS", kRelNs + "worksheet", "../sheets/first.bin"});
+        if (!styles.empty())
+            bookRels.push_back({"rIdY", kRelNs + "styles", "look.bin"});
+        if (!strings.empty())
+            bookRels.push_back({"rIdT", kRelNs + "sharedStrings", "/bin/words.bin"});
+        ZipBuilder zip;
+        zip.add("[Content_Types].xml", "<Types/>")
+            .add("_rels/.rels", rootRels)
+            .add("bin/book.bin", workbook)
+            .add("bin/_rels/book.bin.rels", rels(bookRels))
+            .add("sheets/first.bin", sheet);
+        if (!styles.empty())
+            zip.add("bin/look.bin", styles);
+        if (!strings.empty())
+            zip.add("bin/words.bin", strings);
+        for (const auto& [name, content] : extraParts)
+            zip.add(name, content);
+        return zip.bytes();
+    }
+};
+
+std::unique_ptr<engine::BookReader> openXlsb(const std::string& bytes, const std::string& name)
+{
+    return engine::openXlsbReader(engine::ZipArchive::openMemory(bytes.data(), bytes.size(), name));
+}
+
+TEST(XlsbReader, StreamsEveryKindOfCellRecord)
+{
+    Package p;
+    p.strings = Records()
+                    .add(0x9F, u32(2) + u32(2))
+                    .add(0x13, u8(0) + wide(u"first"))
+                    .add(0x13, u8(3) + wide(u"漢字") + u32(0) + u32(0))  // rich and phonetic parts follow
+                    .add(0xA0)
+                    .bytes();
+    const std::string longText(200, 'x');  // a body over 127 bytes needs a two-byte size
+    std::u16string longWide(longText.begin(), longText.end());
+    p.sheet = Records()
+                  .add(0x81)
+                  .add(0x94, u32(2) + u32(3) + u32(1) + u32(12))
+                  .add(0x91)
+                  .add(0x00, u32(2) + u32(0) + std::string(17, '\0'))
+                  .add(0x01, cell(1, 5))
+                  .add(0x02, cell(2, 0) + u32((12345u << 2) | 2))           // integer
+                  .add(0x02, cell(3, 0) + u32((uint32_t(-150) << 2) | 3))   // integer / 100
+                  .add(0x02, cell(4, 0) + u32(0x3FF80000u))                 // top bits of 1.5
+                  .add(0x03, cell(5, 0) + u8(0x07))
+                  .add(0x04, cell(6, 0) + u8(1))
+                  .add(0x05, cell(7, 2) + f64(-0.125))
+                  .add(0x06, cell(8, 0) + wide(longWide))
+                  .add(0x07, cell(9, 0) + u32(1))
+                  .add(0x3E, cell(10, 0) + u8(1) + wide(u"rich") + u32(1) + u16(0) + u16(0))
+                  .add(0x00, u32(3) + u32(0) + std::string(17, '\0'))
+                  .add(0x08, cell(1, 0) + wide(u"a\U0001F600") + u16(0) + u32(0))  // cached value, then the formula
+                  .add(0x09, cell(2, 0) + f64(42) + u16(0) + u32(0))
+                  .add(0x0A, cell(3, 0) + u8(0) + u16(0) + u32(0))
+                  .add(0x0B, cell(4, 0) + u8(0x2A) + u16(0) + u32(0))
+                  .add(0x0B, cell(5, 0) + u8(0x99) + u16(0) + u32(0))  // unknown code
+                  .add(0x92)
+                  .add(0x02, cell(0, 0) + u32(2))  // after the sheet data: ignored
+                  .add(0x82)
+                  .bytes();
+    const std::string bytes = p.bytes();  // the archive reads from these bytes
+    auto reader = openXlsb(bytes, "t.xlsb");
+    EXPECT_EQ(reader->dimension(0), (engine::CellRange{2, 1, 3, 12}));
+    const std::vector<SeenCell> expected = {
+        {2, 1, CellKind::Blank, 0, "", 5},
+        {2, 2, CellKind::Number, 12345, "", 0},
+        {2, 3, CellKind::Number, -1.5, "", 0},
+        {2, 4, CellKind::Number, 1.5, "", 0},
+        {2, 5, CellKind::Error, 0, "#DIV/0!", 0},
+        {2, 6, CellKind::Bool, 1, "", 0},
+        {2, 7, CellKind::Number, -0.125, "", 2},
+        {2, 8, CellKind::Text, 0, longText, 0},
+        {2, 9, CellKind::Text, 0, "漢字", 0},
+        {2, 10, CellKind::Text, 0, "rich", 0},
+        {3, 1, CellKind::Text, 0, "a\xF0\x9F\x98\x80", 0},
+        {3, 2, CellKind::Number, 42, "", 0},
+        {3, 3, CellKind::Bool, 0, "", 0},
+        {3, 4, CellKind::Error, 0, "#N/A", 0},
+        {3, 5, CellKind::Error, 0, "#N/A", 0},
+    };
+    EXPECT_EQ(readCells(*reader, 0), expected);
+}
+
+TEST(XlsbReader, ReadsSheetListDateSystemAndStyles)
+{
+    Package p;
+    p.workbook = Records()
+                     .add(0x83)
+                     .add(0x99, u32(1) + u32(0) + wide(u""))  // the 1904 date system
+                     .add(0x9C, bundle(1, u"rIdC", u"Chart"))
+                     .add(0x9C, bundle(0, u"rIdS", u"Daten \U0001D11E"))
+                     .add(0x9C, bundle(2, u"rIdM", u"Macro"))
+                     .add(0x9C, bundle(1, u"rIdD", u"Dialog"))
+                     .add(0x84)
+                     .bytes();
+    p.extraRels = {{"rIdC", kRelNs + "chartsheet", "../charts/c.bin"},
+                   {"rIdM", "http://schemas.microsoft.com/office/2006/relationships/xlMacrosheet", "m.bin"},
+                   {"rIdD", kRelNs + "dialogsheet", "d.bin"}};
+    p.extraParts = {{"charts/c.bin", ""}, {"bin/m.bin", ""}, {"bin/d.bin", ""}};
+    p.sheet = Records().add(0x81).add(0x82).bytes();
+    p.styles = Records()
+                   .add(0x116)
+                   .add(0x267, u32(2))
+                   .add(0x2C, u16(164) + wide(u"0.000"))
+                   .add(0x2C, u16(14) + wide(u"d-m-y"))  // replaces a built-in code
+                   .add(0x268)
+                   .add(0x272, u32(1))
+                   .add(0x2F, u16(0xFFFF) + u16(99) + std::string(12, '\0'))  // a style XF: not a cell format
+                   .add(0x273)
+                   .add(0x269, u32(3))
+                   .add(0x2F, u16(0) + u16(0) + std::string(12, '\0'))
+                   .add(0x2F, u16(0) + u16(164) + std::string(12, '\0'))
+                   .add(0x2F, u16(0) + u16(14) + std::string(12, '\0'))
+                   .add(0x26A)
+                   .add(0x117)
+                   .bytes();
+    const std::string bytes = p.bytes();  // the archive reads from these bytes
+    auto reader = openXlsb(bytes, "t.xlsb");
+    EXPECT_TRUE(reader->date1904());
+    using engine::SheetKind;
+    using engine::SheetVisibility;
+    const auto& sheets = reader->sheets();
+    ASSERT_EQ(sheets.size(), 4u);
+    const struct { std::string name; SheetKind kind; SheetVisibility visibility; } expected[] = {
+        {"Chart", SheetKind::Chart, SheetVisibility::Hidden},
+        {"Daten \xF0\x9D\x84\x9E", SheetKind::Worksheet, SheetVisibility::Visible},
+        {"Macro", SheetKind::Macro, SheetVisibility::VeryHidden},
+        {"Dialog", SheetKind::Dialog, SheetVisibility::Hidden},
+    };
+    for (size_t i = 0; i < sheets.size(); ++i) {
+        EXPECT_EQ(sheets[i].name, expected[i].name);
+        EXPECT_EQ(sheets[i].kind, expected[i].kind) << i;
+        EXPECT_EQ(sheets[i].visibility, expected[i].visibility) << i;
+    }
+    EXPECT_EQ(reader->styles().xfFormatIds, (std::vector<uint32_t>{0, 164, 14}));
+    EXPECT_EQ(reader->styles().customFormats.at(164), "0.000");
+    EXPECT_EQ(reader->styles().customFormats.at(14), "d-m-y");
+    // Worksheet 1 of the workbook is the second sheet: the chart sheet before it does not count.
+    auto book = engine::makeWorkbook(std::move(reader), "t.xlsb");
+    EXPECT_EQ(book->sheetCount(), 1);
+    EXPECT_EQ(book->sheetName(1), "Daten \xF0\x9D\x84\x9E");
+}
+
+TEST(XlsbReader, WritesTheUsedRangeWhateverTheStoredDimension)
+{
+    const auto sheetWith = [](std::string dimension) {
+        return Records()
+            .add(0x81)
+            .add(0x94, dimension)
+            .add(0x91)
+            .add(0x00, u32(1) + std::string(21, '\0'))
+            .add(0x02, cell(2, 0) + u32((7u << 2) | 2))
+            .add(0x00, u32(3) + std::string(21, '\0'))
+            .add(0x06, cell(1, 0) + wide(u"a,b"))
+            .add(0x01, cell(4, 0))
+            .add(0x92)
+            .add(0x82)
+            .bytes();
+    };
+    const std::string expected = ",7,,\r\n,,,\r\n\"a,b\",,,\r\n";
+    const struct { const char* what; std::string dimension; } cases[] = {
+        {"right", u32(1) + u32(3) + u32(1) + u32(4)},
+        {"too small", u32(1) + u32(1) + u32(1) + u32(1)},
+        {"too large", u32(0) + u32(9) + u32(0) + u32(9)},
+        {"nonsense", u32(9) + u32(1) + u32(0xFFFFFFFF) + u32(1)},
+    };
+    for (const auto& c : cases) {
+        Package p;
+        p.sheet = sheetWith(c.dimension);
+        EXPECT_EQ(sheetCsv(openXlsb, p.bytes()), expected) << c.what;
+    }
+}
+
+TEST(XlsbReader, DamagedPackagesFailWithAPlainSentence)
+{
+    const auto rowThenCell = [](uint32_t row, std::string cellRecord) {
+        return Records().add(0x91).add(0x00, u32(row) + std::string(21, '\0')).bytes() + cellRecord;
+    };
+    const struct { const char* what; std::function<void(Package&)> damage; std::string message; } cases[] = {
+        {"no root relationships",
+         [](Package& p) { p.rootRels = rels({}); },
+         "the package does not say where its workbook part is"},
+        {"missing sheet part",
+         [](Package& p) { p.workbook = Records().add(0x9C, bundle(0, u"rIdX", u"Gone")).bytes(); },
+         "the part of the worksheet \"Gone\" is missing"},
+        {"shared string out of range",
+         [&](Package& p) { p.sheet = rowThenCell(0, Records().add(0x07, cell(0, 0) + u32(3)).bytes()); },
+         "a cell refers to shared string 3, which does not exist"},
+        {"row beyond the sheet",
+         [&](Package& p) { p.sheet = rowThenCell(1048576, ""); },
+         "the sheet \"Data\" has a row beyond the last row a sheet can have"},
+        {"column beyond the sheet",
+         [&](Package& p) { p.sheet = rowThenCell(0, Records().add(0x01, cell(16384, 0)).bytes()); },
+         "the sheet \"Data\" has a cell beyond the last column a sheet can have"},
+        {"short cell record",
+         [&](Package& p) { p.sheet = rowThenCell(0, Records().add(0x05, cell(0, 0) + u32(0)).bytes()); },
+         "the sheet \"Data\" ends in the middle of a record"},
+        {"string longer than its record",
+         [&](Package& p) { p.sheet = rowThenCell(0, Records().add(0x06, cell(0, 0) + u32(1000000)).bytes()); },
+         "the sheet \"Data\" ends in the middle of a record"},
+        {"part cut inside a record",
+         [&](Package& p) { p.sheet = rowThenCell(0, Records().add(0x05, cell(0, 0) + f64(1)).bytes().substr(0, 9)); },
+         "the sheet \"Data\" ends in the middle of a record"},
+        {"record size of five bytes",
+         [&](Package& p) { p.sheet = "\x01\xFF\xFF\xFF\xFF\x01"; },
+         "the sheet \"Data\" is damaged (a record size is too long)"},
+        {"not XML relationships",
+         [](Package& p) { p.rootRels = "<Relationships"; },
+         "is not well-formed XML"},
+        {"entity declarations",
+         [](Package& p) {
+             p.rootRels = "<!DOCTYPE r [<!ENTITY a \"aaaa\">]><Relationships>&a;</Relationships>";
+         },
+         "declares a document type"},
+    };
+    for (const auto& c : cases) {
+        Package p;
+        p.strings = Records().add(0x13, u8(0) + wide(u"only")).bytes();
+        c.damage(p);
+        try {
+            convertToText(openXlsb, p.bytes(), "bad.xlsb");
+            ADD_FAILURE() << c.what << ": no error";
+        } catch (const engine::Error& e) {
+            const std::string text = e.what();
+            EXPECT_EQ(text.rfind("Cannot read \"bad.xlsb\": ", 0), 0u) << text;
+            EXPECT_NE(text.find(c.message), std::string::npos) << c.what << ": " << text;
+            EXPECT_EQ(text.back(), '.') << text;
+        }
+    }
+}
+
+TEST(XlsbReader, SurvivesTruncationAndFlippedBytes)
+{
+    Package p;
+    p.strings = Records().add(0x13, u8(0) + wide(u"shared")).bytes();
+    Records sheet;
+    sheet.add(0x81).add(0x94, u32(0) + u32(40) + u32(0) + u32(3)).add(0x91);
+    for (uint32_t row = 0; row < 40; ++row) {
+        sheet.add(0x00, u32(row) + std::string(21, '\0'))
+            .add(0x02, cell(0, 0) + u32((row << 2) | 2))
+            .add(0x07, cell(1, 0) + u32(0))
+            .add(0x06, cell(2, 0) + wide(u"inline"))
+            .add(0x09, cell(3, 0) + f64(row / 3.0) + u16(0) + u32(0));
+    }
+    p.sheet = sheet.add(0x92).add(0x82).bytes();
+    // Stored parts, so that flipped bytes reach the records rather than the deflate stream.
+    ZipBuilder stored;
+    stored.add("[Content_Types].xml", "<Types/>", false)
+        .add("_rels/.rels", rels({{"rId1", kRelNs + "officeDocument", "bin/book.bin"}}), false)
+        .add("bin/book.bin", p.workbook, false)
+        .add("bin/_rels/book.bin.rels",
+             rels({{"rIdS", kRelNs + "worksheet", "../sheets/first.bin"}, {"rIdT", kRelNs + "sharedStrings", "w.bin"}}),
+             false)
+        .add("bin/w.bin", p.strings, false)
+        .add("sheets/first.bin", p.sheet, false);
+    const std::string bytes = stored.bytes();
+    ASSERT_NO_THROW(convertToText(openXlsb, bytes, "good.xlsb"));
+    EXPECT_GT(damageAndConvert(openXlsb, bytes, 400), 100);
+}
+
+}  // namespace
+}  // namespace tabulon::test
