@@ -19,6 +19,7 @@ public:
 private:
     const numfmt::Format& formatOf(uint32_t style) const;
     std::vector<const numfmt::Format*> m_byXf;
+    std::vector<uint8_t> m_generalByXf;  // 1 where the XF's format is "General"
     std::vector<std::shared_ptr<const numfmt::Format>> m_owned;
     std::shared_ptr<const numfmt::Format> m_general;
     bool m_date1904;

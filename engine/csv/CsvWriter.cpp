@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,10 +15,16 @@ namespace tabulon::csv {
 namespace {
 constexpr size_t kFlushAt = 1 << 20;
 
+constexpr auto kSpecial = [] {
+    std::array<bool, 256> t{};
+    t[','] = t['"'] = t['\r'] = t['\n'] = true;
+    return t;
+}();
+
 bool needsQuotes(std::string_view text)
 {
     for (char c : text)
-        if (c == ',' || c == '"' || c == '\r' || c == '\n')
+        if (kSpecial[static_cast<unsigned char>(c)])
             return true;
     return false;
 }
@@ -58,11 +65,15 @@ void CsvWriter::appendQuoted(std::string_view text, std::string& out)
         return;
     }
     out.push_back('"');
-    for (char c : text) {
-        if (c == '"')
-            out.push_back('"');
-        out.push_back(c);
+    for (;;) {
+        const size_t quote = text.find('"');
+        if (quote == std::string_view::npos)
+            break;
+        out.append(text.substr(0, quote + 1));
+        out.push_back('"');
+        text.remove_prefix(quote + 1);
     }
+    out.append(text);
     out.push_back('"');
 }
 

@@ -1,13 +1,12 @@
 #include "Cfb.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
 
 #include "../Error.h"
 
@@ -61,30 +60,14 @@ bool sameName(std::string_view a, std::string_view b)
 std::shared_ptr<const FileBytes> FileBytes::open(const std::filesystem::path& file, const std::string& displayName)
 {
     std::shared_ptr<FileBytes> bytes(new FileBytes);
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    bytes->m_displayName = displayName;
+    bytes->m_fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (bytes->m_fd < 0)
         throw Error(describe(displayName, "the file cannot be opened"));
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        ::close(fd);
+    if (::fstat(bytes->m_fd, &st) != 0)
         throw Error(describe(displayName, "the file cannot be read"));
-    }
-    bytes->m_size = static_cast<size_t>(st.st_size);
-    if (bytes->m_size > 0) {
-        void* map = ::mmap(nullptr, bytes->m_size, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (map != MAP_FAILED) {
-            bytes->m_data = static_cast<const uint8_t*>(map);
-            bytes->m_mapped = true;
-        }
-    }
-    ::close(fd);
-    if (!bytes->m_mapped && bytes->m_size > 0) {
-        std::ifstream in(file, std::ios::binary);
-        bytes->m_owned.resize(bytes->m_size);
-        if (!in.read(bytes->m_owned.data(), static_cast<std::streamsize>(bytes->m_size)))
-            throw Error(describe(displayName, "the file cannot be read"));
-        bytes->m_data = reinterpret_cast<const uint8_t*>(bytes->m_owned.data());
-    }
+    bytes->m_size = static_cast<uint64_t>(st.st_size);
     return bytes;
 }
 
@@ -96,28 +79,75 @@ std::shared_ptr<const FileBytes> FileBytes::borrow(const void* data, size_t size
     return bytes;
 }
 
+std::shared_ptr<const FileBytes> FileBytes::own(std::string data)
+{
+    std::shared_ptr<FileBytes> bytes(new FileBytes);
+    bytes->m_owned = std::move(data);
+    bytes->m_data = reinterpret_cast<const uint8_t*>(bytes->m_owned.data());
+    bytes->m_size = bytes->m_owned.size();
+    return bytes;
+}
+
 FileBytes::~FileBytes()
 {
-    if (m_mapped)
-        ::munmap(const_cast<uint8_t*>(m_data), m_size);
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+size_t FileBytes::read(uint64_t offset, void* out, size_t n) const
+{
+    if (offset >= m_size)
+        return 0;
+    n = static_cast<size_t>(std::min<uint64_t>(n, m_size - offset));
+    if (m_data) {
+        std::memcpy(out, m_data + offset, n);
+        return n;
+    }
+    auto* dst = static_cast<uint8_t*>(out);
+    size_t done = 0;
+    while (done < n) {
+        const uint64_t at = offset + done;
+        if (at < m_windowStart || at >= m_windowStart + m_windowLength) {
+            constexpr size_t kWindow = size_t(256) << 10;
+            m_window.resize(kWindow);
+            m_windowStart = at & ~uint64_t(4095);
+            m_windowLength = 0;
+            while (m_windowLength < kWindow && m_windowStart + m_windowLength < m_size) {
+                const ssize_t got = ::pread(m_fd, m_window.data() + m_windowLength, kWindow - m_windowLength,
+                                            static_cast<off_t>(m_windowStart + m_windowLength));
+                if (got < 0 && errno == EINTR)
+                    continue;
+                if (got <= 0)
+                    throw Error(describe(m_displayName, "the file cannot be read"));
+                m_windowLength += static_cast<size_t>(got);
+            }
+            if (at >= m_windowStart + m_windowLength)
+                break;
+        }
+        const size_t within = static_cast<size_t>(at - m_windowStart);
+        const size_t take = std::min(n - done, m_windowLength - within);
+        std::memcpy(dst + done, m_window.data() + within, take);
+        done += take;
+    }
+    return done;
 }
 
 ByteStream ByteStream::whole(std::shared_ptr<const FileBytes> file)
 {
     ByteStream s;
-    s.append(file->data(), file->size());
+    s.append(0, file->size());
     s.m_file = std::move(file);
     return s;
 }
 
-void ByteStream::append(const uint8_t* bytes, size_t length)
+void ByteStream::append(uint64_t fileOffset, uint64_t length)
 {
     if (length == 0)
         return;
-    if (!m_runs.empty() && m_runs.back().bytes + m_runs.back().length == bytes)
+    if (!m_runs.empty() && m_runs.back().fileOffset + m_runs.back().length == fileOffset)
         m_runs.back().length += length;
     else
-        m_runs.push_back({m_size, bytes, length});
+        m_runs.push_back({m_size, fileOffset, length});
     m_size += length;
 }
 
@@ -135,10 +165,12 @@ size_t ByteStream::read(uint64_t offset, void* out, size_t n) const
     size_t done = 0;
     while (done < n && r < m_runs.size()) {
         const Run& run = m_runs[r];
-        const size_t within = static_cast<size_t>(offset + done - run.offset);
-        const size_t take = std::min(n - done, run.length - within);
-        std::memcpy(dst + done, run.bytes + within, take);
-        done += take;
+        const uint64_t within = offset + done - run.offset;
+        const size_t take = static_cast<size_t>(std::min<uint64_t>(n - done, run.length - within));
+        const size_t got = m_file->read(run.fileOffset + within, dst + done, take);
+        done += got;
+        if (got < take)
+            break;
         if (done < n)
             ++r;
     }
@@ -146,9 +178,10 @@ size_t ByteStream::read(uint64_t offset, void* out, size_t n) const
     return done;
 }
 
-bool CompoundFile::hasSignature(const uint8_t* data, size_t size)
+bool CompoundFile::hasSignature(const FileBytes& file)
 {
-    return size >= 8 && std::memcmp(data, kSignature, 8) == 0;
+    uint8_t head[8];
+    return file.read(0, head, 8) == 8 && std::memcmp(head, kSignature, 8) == 0;
 }
 
 void CompoundFile::fail(const std::string& what) const
@@ -156,17 +189,12 @@ void CompoundFile::fail(const std::string& what) const
     throw Error(describe(m_displayName, "the file is damaged (" + what + ")"));
 }
 
-const uint8_t* CompoundFile::sector(uint32_t index, size_t& length) const
+size_t CompoundFile::sector(uint32_t index, std::vector<uint8_t>& out) const
 {
-    const uint64_t size = uint64_t(1) << m_sectorShift;
-    const uint64_t offset = (uint64_t(index) + 1) << m_sectorShift;
-    if (offset >= m_file->size()) {
-        length = 0;
-        return nullptr;
-    }
+    const size_t size = size_t(1) << m_sectorShift;
+    out.resize(size);
     // A file cut inside its last sector keeps what is there.
-    length = static_cast<size_t>(std::min<uint64_t>(size, m_file->size() - offset));
-    return m_file->data() + offset;
+    return m_file->read((uint64_t(index) + 1) << m_sectorShift, out.data(), size);
 }
 
 std::vector<uint32_t> CompoundFile::chain(const std::vector<uint32_t>& table, uint32_t start, uint64_t maxSectors) const
@@ -189,9 +217,9 @@ std::vector<uint32_t> CompoundFile::chain(const std::vector<uint32_t>& table, ui
 CompoundFile::CompoundFile(std::shared_ptr<const FileBytes> file, std::string displayName)
     : m_file(std::move(file)), m_displayName(std::move(displayName))
 {
-    const uint8_t* h = m_file->data();
-    const size_t fileSize = m_file->size();
-    if (fileSize < 512 || !hasSignature(h, fileSize))
+    uint8_t h[512];
+    const uint64_t fileSize = m_file->size();
+    if (m_file->read(0, h, sizeof h) < sizeof h || !hasSignature(*m_file))
         fail("it is too short to be a compound file");
     m_sectorShift = le16(h + 30);
     if (m_sectorShift != 9 && m_sectorShift != 12)
@@ -211,13 +239,13 @@ CompoundFile::CompoundFile(std::shared_ptr<const FileBytes> file, std::string di
         fatList.push_back(le32(h + 76 + 4 * i));
     uint32_t difat = le32(h + 68);
     uint64_t difatSeen = 0;
+    std::vector<uint8_t> buf;
     while (fatList.size() < fatSectors && difat < kEndOfChain - 3) {
         if (++difatSeen > fileSectors)
             fail("the sector table list loops");
-        size_t length = 0;
-        const uint8_t* s = sector(difat, length);
-        if (!s || length < sectorSize)
+        if (sector(difat, buf) < sectorSize)
             fail("the sector table list lies beyond the end of the file");
+        const uint8_t* s = buf.data();
         for (uint32_t i = 0; i + 1 < perSector && fatList.size() < fatSectors; ++i)
             fatList.push_back(le32(s + 4 * i));
         difat = le32(s + 4 * (perSector - 1));
@@ -226,10 +254,10 @@ CompoundFile::CompoundFile(std::shared_ptr<const FileBytes> file, std::string di
         fail("the sector table list is incomplete");
     m_fat.reserve(size_t(fatSectors) * perSector);
     for (uint32_t index : fatList) {
-        size_t length = 0;
-        const uint8_t* s = index < kEndOfChain - 3 ? sector(index, length) : nullptr;
-        if (!s)
+        const size_t length = index < kEndOfChain - 3 ? sector(index, buf) : 0;
+        if (length == 0)
             fail("the sector table lies beyond the end of the file");
+        const uint8_t* s = buf.data();
         for (size_t i = 0; i < perSector; ++i)
             m_fat.push_back(4 * i + 4 <= length ? le32(s + 4 * i) : kEndOfChain);
     }
@@ -237,10 +265,10 @@ CompoundFile::CompoundFile(std::shared_ptr<const FileBytes> file, std::string di
     // The directory: 128-byte entries in a chain of their own.
     const std::vector<uint32_t> dirChain = chain(m_fat, le32(h + 48), fileSectors + 1);
     for (uint32_t index : dirChain) {
-        size_t length = 0;
-        const uint8_t* s = sector(index, length);
-        if (!s)
+        const size_t length = sector(index, buf);
+        if (length == 0)
             fail("the directory lies beyond the end of the file");
+        const uint8_t* s = buf.data();
         for (size_t off = 0; off + kEntrySize <= length; off += kEntrySize) {
             const uint8_t* e = s + off;
             Entry entry;
@@ -274,11 +302,11 @@ ByteStream CompoundFile::regularStream(uint32_t start, uint64_t size) const
         return s;
     const uint64_t wanted = (size + sectorSize - 1) >> m_sectorShift;
     for (uint32_t index : chain(m_fat, start, wanted)) {
-        size_t length = 0;
-        const uint8_t* bytes = sector(index, length);
-        if (!bytes)
+        const uint64_t offset = (uint64_t(index) + 1) << m_sectorShift;
+        if (offset >= m_file->size())
             break;  // the file was cut short: keep what there is
-        s.append(bytes, static_cast<size_t>(std::min<uint64_t>(length, size - s.m_size)));
+        const uint64_t length = std::min<uint64_t>(sectorSize, m_file->size() - offset);
+        s.append(offset, std::min<uint64_t>(length, size - s.m_size));
         if (length < sectorSize)
             break;
     }
@@ -343,17 +371,17 @@ std::optional<ByteStream> CompoundFile::stream(std::string_view name) const
         m_miniFat.resize(static_cast<size_t>(miniFatBytes.size() / 4));
         miniFatBytes.read(0, m_miniFat.data(), m_miniFat.size() * 4);
     }
-    auto owned = std::make_shared<std::string>();
+    std::string owned;
     for (uint32_t index : chain(m_miniFat, entry.start, (size + 63) / 64)) {
         char buf[64];
         const size_t got = m_miniStream->read(uint64_t(index) * 64, buf, 64);
-        owned->append(buf, std::min<size_t>(got, static_cast<size_t>(size - owned->size())));
+        owned.append(buf, std::min<size_t>(got, static_cast<size_t>(size - owned.size())));
         if (got < 64)
             break;
     }
     ByteStream s;
-    s.m_owned = owned;
-    s.append(reinterpret_cast<const uint8_t*>(owned->data()), owned->size());
+    s.m_file = FileBytes::own(std::move(owned));
+    s.append(0, s.m_file->size());
     return s;
 }
 

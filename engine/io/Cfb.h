@@ -9,26 +9,33 @@
 
 namespace tabulon::engine {
 
-// The bytes of a file, memory-mapped where the platform allows it, so that large workbooks
-// are paged in on demand instead of copied.
+// The bytes of a file, read through a window of a few hundred kilobytes, so that memory
+// stays flat however large the workbook is. Or bytes already in memory.
 class FileBytes {
 public:
     static std::shared_ptr<const FileBytes> open(const std::filesystem::path& file, const std::string& displayName);
     // For tests and fuzz targets; the bytes must outlive every user of the object.
     static std::shared_ptr<const FileBytes> borrow(const void* data, size_t size);
+    static std::shared_ptr<const FileBytes> own(std::string bytes);
     ~FileBytes();
     FileBytes(const FileBytes&) = delete;
     FileBytes& operator=(const FileBytes&) = delete;
 
-    const uint8_t* data() const { return m_data; }
-    size_t size() const { return m_size; }
+    uint64_t size() const { return m_size; }
+    // Copies `n` bytes at `offset`; returns how many were there (fewer only at the end).
+    // Throws engine::Error when the file cannot be read.
+    size_t read(uint64_t offset, void* out, size_t n) const;
 
 private:
     FileBytes() = default;
-    const uint8_t* m_data = nullptr;
-    size_t m_size = 0;
-    bool m_mapped = false;
+    const uint8_t* m_data = nullptr;  // bytes in memory, or null for a file read by window
+    uint64_t m_size = 0;
+    int m_fd = -1;
+    std::string m_displayName;
     std::string m_owned;
+    mutable std::vector<uint8_t> m_window;
+    mutable uint64_t m_windowStart = 0;
+    mutable size_t m_windowLength = 0;
 };
 
 // One stream of a compound file (or a whole file), read at any offset. The sectors of the
@@ -47,13 +54,12 @@ private:
     friend class CompoundFile;
     struct Run {
         uint64_t offset;  // in the stream
-        const uint8_t* bytes;
-        size_t length;
+        uint64_t fileOffset;
+        uint64_t length;
     };
-    void append(const uint8_t* bytes, size_t length);
+    void append(uint64_t fileOffset, uint64_t length);
 
     std::shared_ptr<const FileBytes> m_file;
-    std::shared_ptr<const std::string> m_owned;  // mini streams are copied out
     std::vector<Run> m_runs;
     uint64_t m_size = 0;
     mutable size_t m_lastRun = 0;
@@ -65,7 +71,7 @@ class CompoundFile {
 public:
     CompoundFile(std::shared_ptr<const FileBytes> file, std::string displayName);
 
-    static bool hasSignature(const uint8_t* data, size_t size);
+    static bool hasSignature(const FileBytes& file);
 
     struct Entry {
         std::string name;  // UTF-8
@@ -87,7 +93,8 @@ private:
     std::vector<size_t> rootChildren() const;
     // The sector numbers of a chain in `table`, stopping once `maxSectors` are collected.
     std::vector<uint32_t> chain(const std::vector<uint32_t>& table, uint32_t start, uint64_t maxSectors) const;
-    const uint8_t* sector(uint32_t index, size_t& length) const;
+    // Reads a sector; returns its length (less than a sector only at the file's end, 0 past it).
+    size_t sector(uint32_t index, std::vector<uint8_t>& out) const;
     ByteStream regularStream(uint32_t start, uint64_t size) const;
 
     std::shared_ptr<const FileBytes> m_file;

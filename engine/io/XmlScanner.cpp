@@ -1,5 +1,6 @@
 #include "XmlScanner.h"
 
+#include <array>
 #include <cstring>
 
 #include "../Error.h"
@@ -9,12 +10,31 @@ namespace {
 constexpr size_t kStreamBuffer = size_t(256) << 10;
 
 inline bool isSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
-inline bool endsName(char c) { return isSpace(c) || c == '>' || c == '/' || c == '='; }
 
-std::string_view localName(std::string_view qname)
+// Characters that end a name, and the colon of a prefix, by table: tags are the hot path.
+enum : uint8_t { kNameChar = 0, kNameEnd = 1, kColon = 2 };
+constexpr auto kNameClass = [] {
+    std::array<uint8_t, 256> t{};
+    for (unsigned char c : {' ', '\n', '\r', '\t', '>', '/', '='})
+        t[c] = kNameEnd;
+    t[':'] = kColon;
+    return t;
+}();
+inline bool endsName(char c) { return kNameClass[static_cast<unsigned char>(c)] == kNameEnd; }
+
+// Scans a name from p; returns its end and sets `local` to the part after any prefix.
+inline size_t scanName(const char* d, size_t p, size_t end, size_t& localStart)
 {
-    const size_t colon = qname.rfind(':');
-    return colon == std::string_view::npos ? qname : qname.substr(colon + 1);
+    localStart = p;
+    while (p < end) {
+        const uint8_t k = kNameClass[static_cast<unsigned char>(d[p])];
+        if (k == kNameEnd)
+            break;
+        if (k == kColon)
+            localStart = p + 1;
+        ++p;
+    }
+    return p;
 }
 
 void appendUtf8(uint32_t cp, std::string& out)
@@ -169,14 +189,25 @@ bool XmlScanner::parseTag(size_t start)
     if (isEnd)
         ++p;
     const size_t nameStart = p;
-    while (p < m_end && !endsName(d[p]))
-        ++p;
+    size_t localStart;
+    p = scanName(d, p, m_end, localStart);
     if (p >= m_end)
         return false;
     if (p == nameStart)
         fail("a tag has no name");
-    m_name = localName(std::string_view(d + nameStart, p - nameStart));
+    m_qname = std::string_view(d + nameStart, p - nameStart);
+    m_name = std::string_view(d + localStart, p - localStart);
     m_attributes.clear();
+    if (isEnd) {
+        while (p < m_end && isSpace(d[p]))
+            ++p;
+        if (p >= m_end)
+            return false;
+        if (d[p] != '>')
+            fail("an end tag is malformed");
+        m_pos = p + 1;
+        return true;
+    }
     for (;;) {
         while (p < m_end && isSpace(d[p]))
             ++p;
@@ -191,17 +222,15 @@ bool XmlScanner::parseTag(size_t start)
         if (c == '/') {
             if (p + 1 >= m_end)
                 return false;
-            if (d[p + 1] != '>' || isEnd)
+            if (d[p + 1] != '>')
                 fail("a tag is malformed");
             m_selfClosing = true;
             p += 2;
             break;
         }
-        if (isEnd)
-            fail("an end tag is malformed");
         const size_t attrStart = p;
-        while (p < m_end && !endsName(d[p]))
-            ++p;
+        size_t attrLocal;
+        p = scanName(d, p, m_end, attrLocal);
         const size_t attrEnd = p;
         while (p < m_end && isSpace(d[p]))
             ++p;
@@ -221,11 +250,45 @@ bool XmlScanner::parseTag(size_t start)
         if (!close)
             return false;
         const size_t valueEnd = static_cast<size_t>(static_cast<const char*>(close) - d);
-        m_attributes.push_back({localName(std::string_view(d + attrStart, attrEnd - attrStart)),
+        m_attributes.push_back({std::string_view(d + attrLocal, attrEnd - attrLocal),
                                 std::string_view(d + p + 1, valueEnd - p - 1)});
         p = valueEnd + 1;
     }
     m_pos = p;
+    return true;
+}
+
+bool XmlScanner::tryTextElement(std::string_view qname, std::string_view& text)
+{
+    // <qname>text</qname> with nothing else inside, all in the buffer
+    if (m_pendingEnd)
+        return false;
+    const size_t open = m_pos + qname.size() + 2;
+    if (open >= m_end || m_data[m_pos] != '<' || m_data[open - 1] != '>' ||
+        std::memcmp(m_data + m_pos + 1, qname.data(), qname.size()) != 0)
+        return false;
+    const void* lt = std::memchr(m_data + open, '<', m_end - open);
+    if (!lt)
+        return false;
+    const size_t close = static_cast<size_t>(static_cast<const char*>(lt) - m_data);
+    if (close + qname.size() + 3 > m_end || m_data[close + 1] != '/' || m_data[close + qname.size() + 2] != '>' ||
+        std::memcmp(m_data + close + 2, qname.data(), qname.size()) != 0)
+        return false;
+    text = std::string_view(m_data + open, close - open);
+    m_pos = close + qname.size() + 3;
+    return true;
+}
+
+bool XmlScanner::tryEndTag(std::string_view qname)
+{
+    if (m_pendingEnd || m_depth == 0)
+        return false;
+    const size_t end = m_pos + qname.size() + 3;
+    if (end > m_end || m_data[m_pos] != '<' || m_data[m_pos + 1] != '/' || m_data[end - 1] != '>' ||
+        std::memcmp(m_data + m_pos + 2, qname.data(), qname.size()) != 0)
+        return false;
+    m_pos = end;
+    --m_depth;
     return true;
 }
 

@@ -52,6 +52,15 @@ public:
     void skipElement();
     // Depth of open elements (1 inside the root element).
     uint32_t depth() const { return m_depth; }
+    // The current tag's name as written, with its prefix.
+    std::string_view qualifiedName() const { return m_qname; }
+
+    // Shortcuts for the worksheet's hot path; each does nothing and returns false unless the
+    // next bytes are exactly what it looks for (then they are consumed).
+    // <qname>text</qname>: sets `text` (raw, entities not decoded).
+    bool tryTextElement(std::string_view qname, std::string_view& text);
+    // </qname>
+    bool tryEndTag(std::string_view qname);
 
     // Appends `raw` with its character and entity references decoded.
     static void decode(std::string_view raw, std::string& out);
@@ -78,6 +87,7 @@ private:
     bool m_started = false;
     uint32_t m_depth = 0;
     std::string_view m_name;
+    std::string_view m_qname;
     std::string_view m_text;
     std::vector<Attribute> m_attributes;
     std::string m_fileName;

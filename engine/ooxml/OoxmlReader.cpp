@@ -109,25 +109,53 @@ std::string relsPartOf(std::string_view part)
     return std::string(part.substr(0, slash)) + "/_rels/" + std::string(part.substr(slash + 1)) + ".rels";
 }
 
-template <class T>
-bool parseUnsigned(std::string_view s, T& out)
+inline std::string_view trimmed(std::string_view s)
 {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r'))
         s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\n' || s.back() == '\r'))
         s.remove_suffix(1);
-    if (!s.empty() && s.front() == '+')
-        s.remove_prefix(1);
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
-    return ec == std::errc() && end == s.data() + s.size() && !s.empty();
+    return s;
+}
+
+bool parseUnsigned(std::string_view s, uint32_t& out)
+{
+    if (s.empty() || s.size() > 10 || s[0] < '0' || s[0] > '9' || s.back() < '0' || s.back() > '9') {
+        s = trimmed(s);
+        if (!s.empty() && s.front() == '+')
+            s.remove_prefix(1);
+        if (s.empty() || s.size() > 10)
+            return false;
+    }
+    uint64_t v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (v > 0xFFFFFFFFu)
+        return false;
+    out = static_cast<uint32_t>(v);
+    return true;
 }
 
 bool parseNumber(std::string_view s, double& out)
 {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\n' || s.back() == '\r'))
-        s.remove_suffix(1);
+    // Whole numbers of up to 15 digits are exact as doubles: no need for the general parser.
+    if (!s.empty() && s.size() <= 16) {
+        size_t i = s[0] == '-' ? 1 : 0;
+        if (i < s.size() && s.size() - i <= 15) {
+            int64_t v = 0;
+            size_t j = i;
+            for (; j < s.size() && s[j] >= '0' && s[j] <= '9'; ++j)
+                v = v * 10 + (s[j] - '0');
+            if (j == s.size()) {
+                out = i ? -static_cast<double>(v) : static_cast<double>(v);
+                return true;
+            }
+        }
+    }
+    s = trimmed(s);
     if (!s.empty() && s.front() == '+')
         s.remove_prefix(1);
     if (s.empty())
@@ -136,9 +164,12 @@ bool parseNumber(std::string_view s, double& out)
     if (end != s.data() + s.size())
         return false;
     if (ec == std::errc::result_out_of_range) {
-        // Tiny values underflow to zero; huge ones are kept as the largest finite value
-        // would be meaningless, so they count as not numeric.
-        return false;
+        // Values beyond the double range are not numbers a sheet can hold; underflow is zero.
+        const size_t e = s.find_first_of("eE");
+        if (e == std::string_view::npos || e + 1 >= s.size() || s[e + 1] != '-')
+            return false;
+        out = 0;
+        return true;
     }
     return ec == std::errc() && std::isfinite(out);
 }
@@ -293,8 +324,15 @@ bool parseCellRef(std::string_view ref, uint32_t& row, uint32_t& col, bool& hasR
     hasRow = i < ref.size();
     if (!hasRow)
         return true;
+    if (ref.size() - i > 7)
+        return false;
     uint32_t r = 0;
-    if (!parseUnsigned(ref.substr(i), r) || r == 0 || r > kMaxRows)
+    for (; i < ref.size(); ++i) {
+        if (ref[i] < '0' || ref[i] > '9')
+            return false;
+        r = r * 10 + static_cast<uint32_t>(ref[i] - '0');
+    }
+    if (r == 0 || r > kMaxRows)
         return false;
     row = r - 1;
     return true;
@@ -673,7 +711,9 @@ void OoxmlReader::parseSheetData(XmlScanner& x, CellSink& sink, const std::strin
     uint32_t row = 0;
     bool anyRow = false;
     uint32_t nextCol = 0;
-    std::string value, inlineText;
+    std::string value, inlineText, escaped;
+    // Names with the prefix the file uses, for the scanner's shortcuts.
+    std::string prefix = "\x01", cName, vName, fName;
     for (;;) {
         Token t = x.next();
         if (t == Token::End)
@@ -710,7 +750,7 @@ void OoxmlReader::parseSheetData(XmlScanner& x, CellSink& sink, const std::strin
         // A cell.
         uint32_t cellRow = row, col = nextCol;
         CellData cell;
-        std::string_view type;
+        enum class Type : uint8_t { Number, Shared, String, Inline, Bool, Error, Date, Other } type = Type::Number;
         for (const auto& a : x.attributes()) {
             if (a.name == "r") {
                 bool hasRow = false;
@@ -726,7 +766,15 @@ void OoxmlReader::parseSheetData(XmlScanner& x, CellSink& sink, const std::strin
                 if (parseUnsigned(a.value, s))
                     cell.style = s;
             } else if (a.name == "t") {
-                type = a.value;
+                const std::string_view v = a.value;
+                type = v == "s"           ? Type::Shared
+                       : v == "n"         ? Type::Number
+                       : v == "str"       ? Type::String
+                       : v == "inlineStr" ? Type::Inline
+                       : v == "b"         ? Type::Bool
+                       : v == "e"         ? Type::Error
+                       : v == "d"         ? Type::Date
+                                          : Type::Other;
             }
         }
         if (!anyRow) {
@@ -737,116 +785,129 @@ void OoxmlReader::parseSheetData(XmlScanner& x, CellSink& sink, const std::strin
             bad("has more columns than a sheet can hold");
         nextCol = col + 1;
         row = cellRow;  // a following cell without a reference continues this one's row
-        const std::string typeCopy(type);  // the attribute view dies with the next token
         bool hasValue = false, hasInline = false, hasFormula = false;
-        value.clear();
+        std::string_view raw;  // the value as written
         inlineText.clear();
-        const uint32_t cellDepth = x.depth();
-        if (!x.selfClosing()) {
-            for (;;) {
-                t = x.next();
-                if (t == Token::EndTag && x.depth() < cellDepth)
-                    break;
-                if (t == Token::End)
-                    x.fail("it ends early");
-                if (t != Token::StartTag)
-                    continue;
-                if (x.name() == "v") {
-                    hasValue = true;
-                    if (x.selfClosing()) {
-                        x.next();
-                        continue;
-                    }
-                    const uint32_t vDepth = x.depth();
-                    for (;;) {
-                        t = x.next();
-                        if (t == Token::Text) {
-                            x.appendText(value);
-                            if (value.size() > XmlScanner::kMaxToken)
-                                x.fail("a value is larger than this program accepts");
-                        } else if (t == Token::EndTag && x.depth() < vDepth) {
-                            break;
-                        } else if (t == Token::StartTag) {
-                            x.skipElement();
-                        } else if (t == Token::End) {
-                            x.fail("it ends early");
-                        }
-                    }
-                } else if (x.name() == "is") {
-                    hasInline = true;
-                    collectText(x, inlineText, "a cell");
-                } else {
-                    hasFormula = hasFormula || x.name() == "f";
-                    x.skipElement();  // <f>, extensions
-                }
-            }
-        } else {
+        if (x.selfClosing()) {
             x.next();  // the synthesised end tag
+        } else {
+            const std::string_view qname = x.qualifiedName();
+            if (qname.size() != prefix.size() + 1 || !qname.starts_with(prefix)) {
+                prefix.assign(qname.substr(0, qname.size() - 1));
+                cName = prefix + "c";
+                vName = prefix + "v";
+                fName = prefix + "f";
+            }
+            // Most cells are <c ...><v>..</v></c> or <c ...><f>..</f><v>..</v></c>.
+            std::string_view formula;
+            if (x.tryTextElement(fName, formula))
+                hasFormula = true;
+            bool done = false;
+            if (x.tryTextElement(vName, raw)) {
+                hasValue = true;
+                done = x.tryEndTag(cName);
+            } else if (hasFormula) {
+                done = x.tryEndTag(cName);
+            }
+            if (!done) {
+                value.assign(raw);
+                const uint32_t cellDepth = x.depth();
+                for (;;) {
+                    t = x.next();
+                    if (t == Token::EndTag && x.depth() < cellDepth)
+                        break;
+                    if (t == Token::End)
+                        x.fail("it ends early");
+                    if (t != Token::StartTag)
+                        continue;
+                    if (x.name() == "v") {
+                        hasValue = true;
+                        const uint32_t vDepth = x.depth();
+                        for (;;) {
+                            t = x.next();
+                            if (t == Token::Text) {
+                                x.appendText(value);
+                                if (value.size() > XmlScanner::kMaxToken)
+                                    x.fail("a value is larger than this program accepts");
+                            } else if (t == Token::EndTag && x.depth() < vDepth) {
+                                break;
+                            } else if (t == Token::StartTag) {
+                                x.skipElement();
+                            } else if (t == Token::End) {
+                                x.fail("it ends early");
+                            }
+                        }
+                    } else if (x.name() == "is") {
+                        hasInline = true;
+                        collectText(x, inlineText, "a cell");
+                    } else {
+                        hasFormula = hasFormula || x.name() == "f";
+                        x.skipElement();  // <f>, extensions
+                    }
+                }
+                raw = value;
+            } else if (raw.find('&') != std::string_view::npos) {
+                value.clear();
+                XmlScanner::decode(raw, value);
+                raw = value;
+            }
         }
-
         // An empty cell in the default format carries nothing of its own and is not part of
         // the used range (some producers store such cells up to the sheet's last one).
         if (!hasValue && !hasInline && !hasFormula && cell.style == 0)
             continue;
-        const std::string_view ty = typeCopy;
-        if (ty == "s") {
+        // Text with _xHHHH_ escapes, decoded.
+        auto text = [&](std::string_view s) -> std::string_view {
+            if (s.find("_x") == std::string_view::npos)
+                return s;
+            escaped.assign(s);
+            decodeEscapes(escaped, 0);
+            return escaped;
+        };
+        if (type == Type::Inline || (!hasValue && hasInline)) {
+            if (hasInline || hasValue) {
+                cell.kind = CellKind::Text;
+                cell.text = text(hasInline ? std::string_view(inlineText) : raw);
+            }
+        } else if (!hasValue) {
+            // A stored cell without a value (formatting only, or a formula never calculated):
+            // blank, but part of the used range.
+        } else if (type == Type::Number) {
+            if (parseNumber(raw, cell.number)) {
+                cell.kind = CellKind::Number;
+            } else if (!raw.empty()) {
+                cell.kind = CellKind::Text;  // not a number after all: shown as stored
+                cell.text = raw;
+            }
+        } else if (type == Type::Shared) {
             uint32_t i = 0;
-            if (!hasValue || value.empty()) {
+            if (raw.empty()) {
                 cell.kind = CellKind::Blank;
-            } else if (!parseUnsigned(value, i) || i >= m_stringEnds.size()) {
-                bad("refers to shared string " + value.substr(0, 20) + ", which does not exist");
+            } else if (!parseUnsigned(raw, i) || i >= m_stringEnds.size()) {
+                bad("refers to shared string " + std::string(raw.substr(0, 20)) + ", which does not exist");
             } else {
                 cell.kind = CellKind::Text;
                 cell.text = sharedString(i);
             }
-        } else if (ty == "inlineStr") {
-            if (hasInline) {
-                decodeEscapes(inlineText, 0);
-                cell.kind = CellKind::Text;
-                cell.text = inlineText;
-            } else if (hasValue) {
-                decodeEscapes(value, 0);
-                cell.kind = CellKind::Text;
-                cell.text = value;
-            }
-        } else if (!hasValue) {
-            if (hasInline) {
-                decodeEscapes(inlineText, 0);
-                cell.kind = CellKind::Text;
-                cell.text = inlineText;
-            }
-            // else: a stored cell without a value (formatting only, or a formula never
-            // calculated): blank, but part of the used range
-        } else if (ty.empty() || ty == "n") {
-            if (parseNumber(value, cell.number)) {
-                cell.kind = CellKind::Number;
-            } else if (!value.empty()) {
-                cell.kind = CellKind::Text;  // not a number after all: shown as stored
-                cell.text = value;
-            }
-        } else if (ty == "str") {
-            decodeEscapes(value, 0);
+        } else if (type == Type::String || type == Type::Other) {
             cell.kind = CellKind::Text;
-            cell.text = value;
-        } else if (ty == "b") {
+            cell.text = text(raw);
+        } else if (type == Type::Bool) {
             double n = 0;
             cell.kind = CellKind::Bool;
-            cell.number = (isTrue(value) || (parseNumber(value, n) && n != 0)) ? 1 : 0;
-        } else if (ty == "e") {
+            cell.number = (isTrue(raw) || (parseNumber(raw, n) && n != 0)) ? 1 : 0;
+        } else if (type == Type::Error) {
             cell.kind = CellKind::Error;
-            cell.text = value;
-        } else if (ty == "d") {
+            cell.text = raw;
+        } else if (type == Type::Date) {
             double serial = 0;
-            if (isoToSerial(value, m_date1904, serial)) {
+            if (isoToSerial(raw, m_date1904, serial)) {
                 cell.kind = CellKind::Number;
                 cell.number = serial;
             } else {
                 cell.kind = CellKind::Text;
-                cell.text = value;
+                cell.text = raw;
             }
-        } else {
-            cell.kind = CellKind::Text;
-            cell.text = value;
         }
         sink.cell(cellRow, col, cell);
     }
