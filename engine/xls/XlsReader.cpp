@@ -271,7 +271,7 @@ private:
 
     void openStream()
     {
-        if (CompoundFile::hasSignature(m_file->data(), m_file->size())) {
+        if (CompoundFile::hasSignature(*m_file)) {
             CompoundFile cfb(m_file, m_name);
             if (cfb.hasStream("EncryptionInfo") || cfb.hasStream("EncryptedPackage"))
                 fail("the workbook is password-protected");
