@@ -1,6 +1,8 @@
 #include "gui/MainWindow.h"
 
+#include "core/ConvertCommand.h"
 #include "core/PathHelpers.h"
+#include "core/Spreadsheet.h"
 #include "dialogs/CommonDialogs.h"
 #include "dialogs/Seams.h"
 #include "gui/AboutDialog.h"
@@ -12,6 +14,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
@@ -203,6 +206,21 @@ void MainWindow::buildControls()
     connect(m_downButton, &QToolButton::clicked, this, &MainWindow::command4Click);
     connect(m_browseButton, &QPushButton::clicked, this, &MainWindow::command10Click);
     connect(m_viewButton, &QPushButton::clicked, this, &MainWindow::command11Click);
+    connect(m_sourceList, &QTreeWidget::itemClicked, this, &MainWindow::listView1ItemClick);
+    connect(m_workbookList, &QTreeWidget::itemClicked, this, &MainWindow::listView2ItemClick);
+    // Choosing an entry with the keyboard counts as a click too, so the lists below never
+    // show another entry's contents (and Convert never pairs a source with another
+    // source's workbooks).
+    m_sourceList->installEventFilter(this);
+    m_workbookList->installEventFilter(this);
+    connect(m_sourceList, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) {
+        if (current && m_keyNavigation && !m_selectingByProgram)
+            listView1ItemClick();
+    });
+    connect(m_workbookList, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) {
+        if (current && m_keyNavigation && !m_selectingByProgram)
+            listView2ItemClick();
+    });
 }
 
 QAction* MainWindow::addMenuAction(QMenu* menu, const char* name, const QString& caption, void (MainWindow::*handler)())
@@ -275,6 +293,7 @@ void MainWindow::load()
     for (const char* mode : kNamingModes)
         m_namingMode->addItem(QString::fromLatin1(mode));
     m_namingMode->setCurrentIndex(0);
+    m_useSheetCache = true;
 }
 
 void MainWindow::unload()
@@ -299,6 +318,10 @@ void MainWindow::unload()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    if (m_busy) {  // the batch ends first
+        event->ignore();
+        return;
+    }
     unload();
     event->accept();
 }
@@ -311,17 +334,390 @@ QTreeWidgetItem* MainWindow::appendSource(const QString& path, int icon)
     return item;
 }
 
-void MainWindow::command1Click() {}
-void MainWindow::command5Click() {}
-void MainWindow::command2Click() {}
-void MainWindow::command3Click() {}
-void MainWindow::command4Click() {}
-void MainWindow::command6Click() {}
+// The window's side of the Convert command.
+class WindowListener : public core::ConvertListener {
+public:
+    explicit WindowListener(MainWindow& window) : m_window(window) {}
+
+    void setProgressMaximum(int maximum) override
+    {
+        m_window.m_progressBar->setMaximum(std::max(maximum, 1));
+        keepPainting();
+    }
+    void setProgress(int value) override
+    {
+        m_window.m_progressBar->setValue(std::min(value, m_window.m_progressBar->maximum()));
+        keepPainting();
+    }
+    void showError(const std::string& description) override
+    {
+        dialogs::showMessage(&m_window, fromUtf8(description), dialogs::MessageIcon::None);
+    }
+    void showMessage(const std::string& text, core::MessageIcon icon) override
+    {
+        dialogs::showMessage(&m_window, fromUtf8(text), static_cast<dialogs::MessageIcon>(icon));
+    }
+    void setStatus(const std::string& text) override
+    {
+        m_window.m_statusLabel->setText(fromUtf8(text));
+        keepPainting();
+    }
+    void setBusy(bool busy) override { m_window.setBusy(busy); }
+    void openFolder(const std::string& folder) override
+    {
+        dialogs::shellOpen(&m_window, fromUtf8(folder), dialogs::kShow);
+    }
+
+private:
+    // The status line and progress bar visibly move while the batch runs; user input is
+    // dropped by the window's event filter until it ends.
+    void keepPainting()
+    {
+        if (m_window.m_busy)
+            QCoreApplication::processEvents();
+    }
+
+    MainWindow& m_window;
+};
+
+namespace {
+
+// The hourglass pointer for as long as a listing runs, restored on every path.
+class WaitCursor {
+public:
+    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+bool isWorkbookName(const std::filesystem::path& name)
+{
+    const QString extension = fromPath(name.extension()).toLower();
+    return extension.startsWith(QLatin1String(".xls")) || extension == QLatin1String(".ods");
+}
+
+QTreeWidgetItem* tickedItem(QTreeWidget* list, const QString& text, bool ticked)
+{
+    auto* item = new QTreeWidgetItem(list, {text});
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+    item->setCheckState(0, ticked ? Qt::Checked : Qt::Unchecked);
+    return item;
+}
+
+}  // namespace
+
+void MainWindow::selectSource(QTreeWidgetItem* item)
+{
+    m_selectingByProgram = true;
+    m_sourceList->setCurrentItem(item);
+    m_selectingByProgram = false;
+    m_sourceList->scrollToItem(item);
+}
+
+QString MainWindow::selectedSourceText() const
+{
+    const QTreeWidgetItem* item = m_sourceList->currentItem();
+    return item ? item->text(0) : QString();
+}
+
+std::vector<core::SheetEntry> MainWindow::entries(QTreeWidget* list) const
+{
+    std::vector<core::SheetEntry> result;
+    result.reserve(size_t(list->topLevelItemCount()));
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = list->topLevelItem(i);
+        result.push_back({item->text(0).toStdString(), item->checkState(0) == Qt::Checked});
+    }
+    return result;
+}
+
+void MainWindow::command1Click()
+{
+    try {
+        dialogs::CommonDialogs dialog;
+        dialog.init(this);
+        dialog.setTitle(QStringLiteral("Select Excel File"));
+        dialog.setFilter(QStringLiteral("Excel File(*.xls;*.xlsx)") + QChar(0) + QStringLiteral("*.xls;*.xlsx") + QChar(0));
+        if (!dialog.showOpen())
+            return;
+        const QString path = dialog.fileName();
+        selectSource(appendSource(path, kIconWorkbook));
+        listWorkbooks(path);
+        m_cache.clear();
+        WaitCursor wait;
+        listWorksheets();
+    } catch (const std::exception&) {
+        // Nothing is shown; what was done stays.
+    }
+}
+
+void MainWindow::command5Click()
+{
+    try {
+        dialogs::CommonDialogs dialog;
+        dialog.init(this);
+        dialog.setTitle(QStringLiteral("Add all excel files in folder"));
+        if (!dialog.showFolder() || dialog.path().isEmpty())
+            return;
+        const QString path = dialog.path();
+        selectSource(appendSource(path, kIconFolder));
+        listWorkbooks(path);
+        WaitCursor wait;
+        m_cache.clear();
+        listWorksheets();
+    } catch (const std::exception&) {
+    }
+}
+
+void MainWindow::command2Click()
+{
+    try {
+        QTreeWidgetItem* selected = m_sourceList->currentItem();
+        if (m_sourceList->topLevelItemCount() == 0 || !selected)
+            return;
+        const int removed = m_sourceList->indexOfTopLevelItem(selected);
+        m_selectingByProgram = true;
+        delete selected;
+        m_selectingByProgram = false;
+        if (m_sourceList->topLevelItemCount() == 0) {
+            m_cache.clear();
+            m_workbookList->clear();
+            m_worksheetList->clear();
+            return;
+        }
+        QTreeWidgetItem* next = m_sourceList->topLevelItem(std::max(removed - 1, 0));
+        selectSource(next);
+        listWorkbooks(next->text(0));
+        WaitCursor wait;
+        listWorksheets();
+    } catch (const std::exception&) {
+    }
+}
+
+void MainWindow::moveSource(int offset)
+{
+    QTreeWidgetItem* selected = m_sourceList->currentItem();
+    if (m_sourceList->topLevelItemCount() == 0 || !selected)
+        return;
+    const int from = m_sourceList->indexOfTopLevelItem(selected);
+    const int to = from + offset;
+    if (to < 0 || to >= m_sourceList->topLevelItemCount())
+        return;
+    // The item itself moves, so its text and icon (also the missing-path icon) go along.
+    m_selectingByProgram = true;
+    m_sourceList->takeTopLevelItem(from);
+    m_sourceList->insertTopLevelItem(to, selected);
+    m_selectingByProgram = false;
+    selectSource(selected);
+}
+
+void MainWindow::command3Click()
+{
+    moveSource(-1);
+}
+
+void MainWindow::command4Click()
+{
+    moveSource(+1);
+}
+
 void MainWindow::removeAllClick()
 {
+    m_cache.clear();
+    m_selectingByProgram = true;
     m_sourceList->clear();
     m_workbookList->clear();
     m_worksheetList->clear();
+    m_selectingByProgram = false;
+}
+
+void MainWindow::listWorkbooks(const QString& source)
+{
+    m_cache.clear();
+    m_selectingByProgram = true;
+    m_workbookList->clear();
+    QStringList names;
+    const std::filesystem::path path = toPath(source);
+    if (core::pathKind(path) == core::PathKind::File) {
+        names << fromPath(path.filename());
+    } else if (core::pathKind(path) == core::PathKind::Folder) {
+        // Ordinary workbook files of the folder itself, hidden ones left out, sorted by name
+        // without regard to case so that runs are repeatable.
+        std::error_code error;
+        for (std::filesystem::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+            const std::filesystem::path name = it->path().filename();
+            if (name.empty() || name.native().front() == '.' || !isWorkbookName(name))
+                continue;
+            std::error_code typeError;
+            if (it->is_regular_file(typeError))
+                names << fromPath(name);
+        }
+        std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+            const int order = a.compare(b, Qt::CaseInsensitive);
+            return order != 0 ? order < 0 : a < b;
+        });
+    }
+    for (const QString& name : names.mid(0, core::SheetSelection::kMaxWorkbooks))
+        tickedItem(m_workbookList, name, true);
+    if (m_workbookList->topLevelItemCount() > 0)
+        m_workbookList->setCurrentItem(m_workbookList->topLevelItem(0));
+    m_selectingByProgram = false;
+    m_workbookList->repaint();
+}
+
+QString MainWindow::selectedWorkbookPath() const
+{
+    const QTreeWidgetItem* workbook = m_workbookList->currentItem();
+    return fromPath(core::workbookPath(toPath(selectedSourceText()).string(),
+                                       workbook ? toPath(workbook->text(0)).string() : std::string()));
+}
+
+void MainWindow::saveSheetTicks()
+{
+    m_cache.saveSheetTicks(entries(m_worksheetList));
+}
+
+void MainWindow::listWorksheets()
+{
+    const QString path = selectedWorkbookPath();
+    if (path.isEmpty())
+        return;
+    const int position = m_workbookList->indexOfTopLevelItem(m_workbookList->currentItem()) + 1;
+    std::string marker;
+    if (!m_useSheetCache) {
+        marker = m_cache.name(position, 1);
+        saveSheetTicks();
+    }
+    m_cache.shownWorkbookIndex = position;
+    m_worksheetList->clear();
+
+    if (!marker.empty()) {
+        for (int sheet = 1; sheet <= core::SheetSelection::kMaxSheets; ++sheet) {
+            const std::string& name = m_cache.name(position, sheet);
+            if (name.empty())
+                break;
+            tickedItem(m_worksheetList, fromUtf8(name), m_cache.ticked(position, sheet));
+        }
+    } else {
+        std::unique_ptr<core::Spreadsheet> application;
+        try {
+            application = core::Spreadsheet::create();
+            application->open(toPath(path));
+            application->setDisplayAlerts(false);
+            const int count = application->worksheetCount();
+            for (int i = 1; i <= count; ++i) {
+                const std::string name = application->worksheetName(i);
+                tickedItem(m_worksheetList, fromUtf8(name), true);
+                m_cache.set(position, i, name, true);
+            }
+            application->close();
+            application->quit();
+        } catch (const std::exception& error) {
+            if (application) {
+                application->close();
+                application->quit();
+            }
+            dialogs::showMessage(this, fromUtf8(error.what()), dialogs::MessageIcon::Critical);
+            dialogs::showMessage(this, QStringLiteral("Excel file open failed!"), dialogs::MessageIcon::Critical);
+        }
+    }
+    m_worksheetList->repaint();
+}
+
+void MainWindow::listView1ItemClick()
+{
+    if (m_sourceList->topLevelItemCount() == 0)
+        return;
+    const QString source = selectedSourceText();
+    m_selectingByProgram = true;
+    m_workbookList->clear();
+    m_worksheetList->clear();
+    m_selectingByProgram = false;
+    m_cache.clear();
+    {
+        WaitCursor wait;
+        listWorkbooks(source);
+        listWorksheets();
+    }
+    // The worksheets just listed reach the cache only through saveSheetTicks.
+    m_cache.clear();
+}
+
+void MainWindow::listView2ItemClick()
+{
+    WaitCursor wait;
+    m_useSheetCache = false;
+    listWorksheets();
+    m_useSheetCache = true;
+}
+
+int MainWindow::selectedOutputIndex() const
+{
+    // Typing leaves Qt's current index where it was; the typed text is no entry.
+    const int current = m_outputDirs->currentIndex();
+    if (current < 0 || m_outputDirs->currentText() != m_outputDirs->itemText(current))
+        return -1;
+    return current;
+}
+
+void MainWindow::setBusy(bool busy)
+{
+    if (busy == m_busy)
+        return;
+    m_busy = busy;
+    if (busy) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        qApp->installEventFilter(this);
+    } else {
+        qApp->removeEventFilter(this);
+        QGuiApplication::restoreOverrideCursor();
+    }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_sourceList || watched == m_workbookList) {
+        if (event->type() == QEvent::KeyPress)
+            m_keyNavigation = true;
+        else if (event->type() == QEvent::KeyRelease || event->type() == QEvent::FocusOut)
+            m_keyNavigation = false;
+    }
+    if (m_busy) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Wheel:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+            return true;  // no input while a batch runs
+        default:
+            break;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::command6Click()
+{
+    core::ConvertRequest request;
+    request.source = toPath(selectedSourceText()).string();
+    request.workbooks = entries(m_workbookList);
+    request.shownSheets = entries(m_worksheetList);
+    request.outputText = toPath(m_outputDirs->currentText()).string();
+    request.outputIndex = selectedOutputIndex();
+    request.namingMode = m_namingMode->currentIndex();
+    WindowListener listener(*this);
+    try {
+        core::convertCommand(request, m_cache, m_sheetCounter, listener);
+    } catch (const std::exception& error) {
+        listener.showError(error.what());
+    }
 }
 
 void MainWindow::command8Click()
@@ -361,9 +757,8 @@ void MainWindow::command11Click()
 void MainWindow::removeOutputClick()
 {
     const int count = m_outputDirs->count();
-    const int current = m_outputDirs->currentIndex();
-    // After typing, the text is no entry of the list and nothing is removed.
-    if (count == 0 || current < 0 || m_outputDirs->currentText() != m_outputDirs->itemText(current))
+    const int current = selectedOutputIndex();
+    if (count == 0 || current < 0)
         return;
     m_outputDirs->removeItem(current);
     if (current == count - 1)

@@ -1,4 +1,6 @@
 #pragma once
+#include "core/OutputNaming.h"
+#include "core/SheetSelection.h"
 #include "gui/StateFiles.h"
 
 #include <QIcon>
@@ -48,11 +50,18 @@ public:
     void removeAllOutputClick();
     void settingsClick();
     void aboutClick();
+    void listView1ItemClick();  // show the workbooks of the selected source
+    void listView2ItemClick();  // show the worksheets of the selected workbook
+
+    // The full path of the workbook selected in the workbook list, or "".
+    QString selectedWorkbookPath() const;
+    const core::SheetSelection& sheetCache() const { return m_cache; }
 
     static QIcon sourceIcon(int index);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();
@@ -61,6 +70,23 @@ private:
     void unload();
     QAction* addMenuAction(class QMenu* menu, const char* name, const QString& caption, void (MainWindow::*handler)());
     QTreeWidgetItem* appendSource(const QString& path, int icon);
+    void selectSource(QTreeWidgetItem* item);
+    void moveSource(int offset);
+    void listWorkbooks(const QString& source);
+    void listWorksheets();
+    void saveSheetTicks();
+    std::vector<core::SheetEntry> entries(QTreeWidget* list) const;
+    QString selectedSourceText() const;
+    int selectedOutputIndex() const;
+    void setBusy(bool busy);
+    friend class WindowListener;
+
+    core::SheetSelection m_cache;
+    core::SheetCounter m_sheetCounter;
+    bool m_useSheetCache = false;
+    bool m_busy = false;
+    bool m_selectingByProgram = false;
+    bool m_keyNavigation = false;
 
     StateFiles m_state;
     bool m_unloaded = false;
