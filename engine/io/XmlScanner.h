@@ -17,9 +17,10 @@ public:
 };
 
 // A pull scanner for the XML of workbook packages, written for the worksheet part, where
-// it runs once per cell: the sheet of 200,000 rows x 10 columns holds 86 MB of XML and
-// bench/ooxml measures this scanner at about a third of expat's time over it, which is
-// what puts converting within the time of merely inflating the part.
+// it runs once per cell. Measured by bench/ooxml/xml_scan_bench over the 88 MB sheet of
+// 200,000 rows x 10 mixed cells: expat 0.64 s of processor time, this scanner 0.09 s.
+// Expat alone would take longer than merely inflating the part (about 0.5 s), which is the
+// time the whole conversion has to fit in. Being C++, it also lets a cell sink throw.
 // It checks what it relies on (bounded tokens, balanced tags, closed quotes), refuses
 // document type and entity declarations, and does not resolve namespaces: tags and
 // attributes are matched by local name, so any prefix works. Every view it returns is
