@@ -87,7 +87,7 @@ struct NumberParts {
     int expLen = 0;
     bool expNegative = false;
     // Fractions
-    char numBuf[24], denBuf[24];
+    char numBuf[800], denBuf[24];
     int numLen = 0, denLen = 0;
     bool blankFraction = false;
     bool nonZero = false;
@@ -360,25 +360,31 @@ private:
                 buf[len++] = scaled.d[i];
             buf[len++] = 'e';
             auto res = std::to_chars(buf + len, buf + sizeof buf, scaled.exp);
-            std::from_chars(buf, res.ptr, v);
+            if (std::from_chars(buf, res.ptr, v).ec != std::errc())
+                v = scaled.exp > 0 ? HUGE_VAL : 0;
         }
-        if (!std::isfinite(v) || v >= 1e17) {
-            // Too large for a fraction to matter: the integer alone.
+        double whole = s.fracHasInt ? std::floor(v) : 0;
+        double rest = v - whole;
+        // Numerators stay below 1e18 so the integer arithmetic below cannot overflow.
+        const double denLimit = s.fixedDen > 0 ? double(s.fixedDen) : 10;
+        if (!std::isfinite(v) || v >= 1e17 || rest * denLimit >= 1e17) {
+            // Too large for a fraction to matter: the whole number, or for an improper
+            // fraction the numerator over its fixed denominator or 1, to 15 digits.
             Decimal d = scaled;
+            if (!s.fracHasInt && s.fixedDen > 0 && std::isfinite(v * double(s.fixedDen)))
+                d = Decimal::fromDouble(v * double(s.fixedDen));
             d.roundDecimals(0);
-            p.intLen = integerString(d, p.intBuf);
             p.nonZero = !d.isZero();
-            p.blankFraction = s.fracHasInt;
-            if (!s.fracHasInt) {
-                std::copy(p.intBuf, p.intBuf + std::min(p.intLen, 23), p.numBuf);
-                p.numLen = std::min(p.intLen, 23);
+            if (s.fracHasInt) {
+                p.intLen = integerString(d, p.intBuf);
+                p.blankFraction = true;
+            } else {
+                p.numLen = integerString(d, p.numBuf);
                 p.denBuf[0] = '1';
                 p.denLen = 1;
             }
             return;
         }
-        double whole = s.fracHasInt ? std::floor(v) : 0;
-        double rest = v - whole;
         int64_t num = 0, den = 1;
         if (s.fixedDen > 0) {
             den = s.fixedDen;
@@ -393,6 +399,7 @@ private:
             } else {
                 // An improper fraction: approximate the fractional part, then add the whole.
                 const double w = std::floor(v);
+                maxDen = std::min<int64_t>(maxDen, static_cast<int64_t>(1e17 / std::max(1.0, w)) + 1);
                 bestFraction(v - w, maxDen - 1, num, den);
                 num += static_cast<int64_t>(w) * den;
             }

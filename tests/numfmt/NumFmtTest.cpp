@@ -151,7 +151,12 @@ TEST(NumFmt, Fractions)
         {"# ?/?%", 0.005, " 1/2%"},
         {"# ?\?/?\?", -0.001, "0      "},
         {"# ?/?", 1e20, "100000000000000000000    "},
+        // Large values in improper fractions keep their integer arithmetic in range.
+        {"?/?????????", 123456789012.5, "246913578025/2        "},
+        {"?/999999999", 1e15, "999999999000000000000000/999999999"},
+        {"?/?????????", 3e16, "30000000000000000/1        "},
     });
+    EXPECT_EQ(render(1e308, "# ?/?%"), "1" + std::string(310, '0') + "    %");
 }
 
 TEST(NumFmt, SectionsAndMinusSign)
