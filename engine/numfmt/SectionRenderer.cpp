@@ -120,21 +120,19 @@ void bestFraction(double x, int64_t maxDen, int64_t& num, int64_t& den)
         if (a > 4e18)
             break;
         const auto ai = static_cast<int64_t>(a);
-        const int64_t q2 = ai * q1 + q0;
-        if (q2 > maxDen) {
-            // Semiconvergent: largest k with k*q1 + q0 <= maxDen.
-            if (q1 > 0) {
-                const int64_t k = (maxDen - q0) / q1;
-                const int64_t p = k * p1 + p0, q = k * q1 + q0;
-                const double err = std::fabs(x - double(p) / double(q));
-                if (q > 0 && err < bestErr) {
-                    bestErr = err;
-                    bestP = p;
-                    bestQ = q;
-                }
+        if (q1 > 0 && ai > (maxDen - q0) / q1) {
+            // The next convergent's denominator is too large; try the semiconvergent with
+            // the largest k such that k*q1 + q0 <= maxDen.
+            const int64_t k = (maxDen - q0) / q1;
+            const int64_t p = k * p1 + p0, q = k * q1 + q0;
+            const double err = std::fabs(x - double(p) / double(q));
+            if (err < bestErr) {
+                bestP = p;
+                bestQ = q;
             }
             break;
         }
+        const int64_t q2 = ai * q1 + q0;
         const int64_t p2 = ai * p1 + p0;
         const double err = std::fabs(x - double(p2) / double(q2));
         if (err < bestErr) {
