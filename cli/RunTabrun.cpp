@@ -6,7 +6,13 @@
 #include <iostream>
 #include <system_error>
 
+#if defined(_WIN32)
+#include <io.h>
+#define isatty _isatty
+#define STDERR_FILENO 2
+#else
 #include <unistd.h>
+#endif
 
 #include "core/CommandLine.h"
 #include "core/OutputNaming.h"
@@ -309,11 +315,12 @@ std::string workbookFolderName(const std::string& path)
     return name;
 }
 
-int runTabrun(const std::vector<std::string>& args, std::ostream& err, bool errIsTerminal)
+namespace {
+
+int runParsed(core::ParseResult parsed, const core::CommandLine& settings, std::ostream& err, bool errIsTerminal)
 {
     try {
-        core::CommandLine settings;
-        switch (core::parseCommandLine(args, settings)) {
+        switch (parsed) {
         case core::ParseResult::NoArguments:
             err << kUsage << std::flush;
             return kUnusableCommandLine;
@@ -334,6 +341,22 @@ int runTabrun(const std::vector<std::string>& args, std::ostream& err, bool errI
         err << "tabrun: " << oneLine(e.what()) << "\n" << std::flush;
         return kSomethingFailed;
     }
+}
+
+}  // namespace
+
+int runTabrun(const std::vector<std::string>& args, std::ostream& err, bool errIsTerminal)
+{
+    core::CommandLine settings;
+    const core::ParseResult parsed = core::parseCommandLine(args, settings);
+    return runParsed(parsed, settings, err, errIsTerminal);
+}
+
+int runTabrunText(std::string_view text, std::ostream& err, bool errIsTerminal)
+{
+    core::CommandLine settings;
+    const core::ParseResult parsed = core::parseCommandLineText(text, settings);
+    return runParsed(parsed, settings, err, errIsTerminal);
 }
 
 int runTabrun(const std::vector<std::string>& args)

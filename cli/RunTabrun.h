@@ -1,6 +1,7 @@
 #pragma once
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tabulon::cli {
@@ -20,6 +21,9 @@ inline constexpr size_t kMaxWorkbooks = 10001;
 int runTabrun(const std::vector<std::string>& args, std::ostream& err, bool errIsTerminal);
 // The same on standard error.
 int runTabrun(const std::vector<std::string>& args);
+// The same for raw command-line text without the program's name (the form Windows hands
+// over), split by core::splitCommandLine.
+int runTabrunText(std::string_view text, std::ostream& err, bool errIsTerminal);
 
 // The workbooks directly inside `folder`: ordinary, not hidden files whose extension begins
 // with "xls" or is "ods", without regard to case, as full paths sorted by name without regard

@@ -68,6 +68,16 @@ TEST_F(RunConversion, FileInputInEachNamingMode)
     EXPECT_EQ(test::readFile(out / "2.csv"), "Q1\r\n");
 }
 
+TEST_F(RunConversion, RawCommandLineText)
+{
+    test::writeFakeBook(in / "Sales Book.xlsx", "Sales,Q1");
+    std::ostringstream err;
+    const std::string text = "  \"" + (in / "Sales Book.xlsx").string() + "\"   \"" + (dir / "csv out").string() + "\" /NAME=3";
+    EXPECT_EQ(cli::runTabrunText(text, err, false), 0) << err.str();
+    EXPECT_EQ(tree(dir / "csv out"), (std::set<std::string>{"1.csv", "2.csv"}));
+    EXPECT_EQ(cli::runTabrunText("", err, false), 2);
+}
+
 TEST_F(RunConversion, FolderInputGivesOneFolderPerWorkbook)
 {
     test::writeFakeBook(in / "a.xlsx", "x,y");
