@@ -1,10 +1,16 @@
 // Saves pictures of the main window, the Setting dialog and the About window, for a person
-// to look at: gui_screenshots <folder> [workbook-or-folder...]
+// to look at: gui_screenshots <picture folder> [folder of workbooks to show]
 #include "gui/AboutDialog.h"
 #include "gui/MainWindow.h"
 #include "gui/SettingsDialog.h"
+#include "tests/gui/Fakes.h"
+
+#include <QComboBox>
+#include <QToolButton>
+#include <QTreeWidget>
 
 #include <QApplication>
+#include <QPushButton>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,6 +26,18 @@ int main(int argc, char** argv)
     window.show();
     QTest::qWait(200);
     window.grab().save(QDir(out).filePath("form1.png"));
+    if (argc > 2) {
+        tabulon::testing::FakeDialogs dialogs;
+        dialogs.folders = {QString::fromLocal8Bit(argv[2]), out};
+        window.findChild<QToolButton*>("Command5")->click();
+        window.findChild<QPushButton*>("Command10")->click();
+        auto* sheets = window.findChild<QTreeWidget*>("ListView3");
+        if (sheets->topLevelItemCount() > 1)
+            sheets->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+        window.findChild<QComboBox*>("Combo1")->setCurrentIndex(1);
+        QTest::qWait(200);
+        window.grab().save(QDir(out).filePath("form1-filled.png"));
+    }
 
     tabulon::gui::SettingsDialog settings(window.state());
     settings.show();
