@@ -6,7 +6,6 @@
 #include "FakeBook.h"
 #include "ZipBuilder.h"
 #include "cli/RunTabrun.h"
-#include "core/ShellOpen.h"
 
 using namespace tabulon;
 namespace fs = std::filesystem;
@@ -155,21 +154,6 @@ TEST_F(RunConversion, MissingOutputDirectory)
     test::writeFile(out / "a", "");
     r = run({in.string(), out.string()});
     EXPECT_EQ(r.status, 1);
-}
-
-TEST_F(RunConversion, OpensTheOutputDirectoryWhenAsked)
-{
-    std::vector<std::string> opened;
-    auto previous = core::setShellOpenerForTests(
-        [&](const std::string& target, void*, int show) { opened.push_back(target + " " + std::to_string(show)); });
-    const std::string outDir = out.string() + "/";
-
-    run({in.string(), out.string(), "/open=1"});  // nothing to convert, still opened
-    run({in.string(), out.string(), "/open=0"});
-    run({in.string(), (dir / "missing").string(), "/open=1"});
-    EXPECT_EQ(run({(in / "missing.xlsx").string(), out.string(), "/open=1"}).status, 2);
-    EXPECT_EQ(opened, (std::vector<std::string>{outDir + " 5"}));
-    core::setShellOpenerForTests(previous);
 }
 
 TEST(CollectWorkbooks, SortsWithoutRegardToCaseAndHasALimit)

@@ -146,5 +146,10 @@ TEST_F(Tabrun, OpenHookRecordsTheOutputDirectory)
 
     EXPECT_EQ(tabrun(dir, {(in / "Sales.xlsx").string(), out.string(), "/open=1", "/quiet"}, hook).status, 0);
     EXPECT_EQ(tabrun(dir, {(in / "Sales.xlsx").string(), out.string()}, hook).status, 0);
-    EXPECT_EQ(test::readFile(log), out.string() + "/|");
+    // Opened after a run that converted nothing, but not when the folder or the input is missing.
+    fs::create_directory(dir / "empty");
+    EXPECT_EQ(tabrun(dir, {(dir / "empty").string(), out.string(), "/open=1"}, hook).status, 0);
+    EXPECT_EQ(tabrun(dir, {(dir / "empty").string(), (dir / "none").string(), "/open=1"}, hook).status, 0);
+    EXPECT_EQ(tabrun(dir, {(dir / "none.xlsx").string(), out.string(), "/open=1"}, hook).status, 2);
+    EXPECT_EQ(test::readFile(log), out.string() + "/|" + out.string() + "/|");
 }
