@@ -2,6 +2,10 @@
 
 #include <system_error>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace tabulon::core {
 
 namespace {
@@ -29,6 +33,13 @@ PathKind kindOf(std::string_view text)
     if (name.size() > 0 && name[0] == '.' && name != "." && name != "..")
         return PathKind::Missing;
 
+#if defined(_WIN32)
+    // Windows marks hidden and system entries by attribute rather than by name.
+    const DWORD attributes = GetFileAttributesW(std::filesystem::path(text).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) &&
+        name.size() > 0 && name.back() != ':')
+        return PathKind::Missing;
+#endif
     std::error_code ec;
     const auto status = std::filesystem::status(std::filesystem::path(text), ec);
     if (ec)
