@@ -611,6 +611,11 @@ private:
         {
             if (col >= kMaxColumns || row >= kMaxRows)
                 return;
+            if (kind == CellKind::Number && !std::isfinite(number)) {
+                // No cell holds infinity or NaN; a damaged value shows as the error it would give.
+                kind = CellKind::Error;
+                text = "#NUM!";
+            }
             CellData d;
             d.kind = kind;
             d.style = style;

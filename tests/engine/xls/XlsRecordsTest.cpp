@@ -1,6 +1,8 @@
 // Workbooks assembled record by record, for what writers at hand do not produce.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "Error.h"
 #include "ReaderTestSupport.h"
 #include "Workbook.h"
@@ -83,6 +85,7 @@ TEST(XlsRecords, CellRecordsOfEveryKind)
                     formula(5, 0, formulaTagged(0)),  // its STRING record is missing
                     number(5, 1, 7),
                     labelSst(5, 2, 99),  // no such shared string
+                    number(5, 3, std::numeric_limits<double>::infinity()),
                 }};
     const std::string book = compoundFile({{"Workbook", workbookStream(globals, {sheet})}});
     EXPECT_EQ(csv(book), "alpha,beta,label,rich,,\r\n"
@@ -90,7 +93,7 @@ TEST(XlsRecords, CellRecordsOfEveryKind)
                          "1,-2,0.005,,,\r\n"
                          "TRUE,#DIV/0!,,,,\r\n"
                          "1/1/2021,from formula,TRUE,#N/A,,\r\n"
-                         ",7,,,,\r\n");
+                         ",7,,#NUM!,,\r\n");
 }
 
 TEST(XlsRecords, SharedStringsSplitAcrossContinueRecords)
