@@ -19,16 +19,14 @@ PathKind kindOf(std::string_view text)
 {
     if (text.empty() || text.find_first_of("*?") != std::string_view::npos)
         return PathKind::Missing;
-    // "out/" names "out"; the root "/" stays the root.
+    // The last name decides whether the entry is hidden; "out/" names "out".
     size_t end = text.size();
     while (end > 1 && isSeparator(text[end - 1]))
         --end;
-    text = text.substr(0, end);
-
-    size_t nameStart = text.size();
+    size_t nameStart = end;
     while (nameStart > 0 && !isSeparator(text[nameStart - 1]))
         --nameStart;
-    const std::string_view name = text.substr(nameStart);
+    const std::string_view name = text.substr(nameStart, end - nameStart);
     // "." and ".." refer to folders, they are not hidden names.
     if (name.size() > 0 && name[0] == '.' && name != "." && name != "..")
         return PathKind::Missing;
@@ -36,8 +34,9 @@ PathKind kindOf(std::string_view text)
 #if defined(_WIN32)
     // Windows marks hidden and system entries by attribute rather than by name.
     const DWORD attributes = GetFileAttributesW(std::filesystem::path(text).c_str());
+    // Drive roots carry both attributes and still count as folders.
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) &&
-        name.size() > 0 && name.back() != ':')
+        !name.empty() && name.back() != ':')
         return PathKind::Missing;
 #endif
     std::error_code ec;
