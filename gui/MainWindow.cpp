@@ -776,7 +776,8 @@ void MainWindow::removeAllOutputClick()
 
 void MainWindow::settingsClick()
 {
-    SettingsDialog dialog(m_state);
+    // Owned by the main window only so that it stays out of the task bar.
+    SettingsDialog dialog(m_state, this);
     dialog.exec();
 }
 

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <deque>
+#include <functional>
 
 namespace tabulon::testing {
 
@@ -79,8 +80,14 @@ public:
         bool operator==(const Shown&) const = default;
     };
     QList<Shown> shown;
+    std::function<void()> whileShown;  // runs as each message shows, to look at the window then
 
-    void show(QWidget*, const QString& text, dialogs::MessageIcon icon) override { shown << Shown{text, icon}; }
+    void show(QWidget*, const QString& text, dialogs::MessageIcon icon) override
+    {
+        shown << Shown{text, icon};
+        if (whileShown)
+            whileShown();
+    }
 };
 
 class FakeShell : public dialogs::Shell {

@@ -156,6 +156,13 @@ private slots:
         QCOMPARE(texts(f.sheets), (QStringList{"One", "Two", "Three"}));
         QCOMPARE(ticks(f.sheets), (QStringList{"x", "-", "x"}));
         QCOMPARE(counter.opens, 2);
+        // Moving with the keys shows the worksheets as a click does.
+        f.workbooks->setFocus();
+        QTest::keyClick(f.workbooks, Qt::Key_Down);
+        QCOMPARE(texts(f.sheets), (QStringList{"Alpha", "Beta"}));
+        QTest::keyClick(f.workbooks, Qt::Key_Up);
+        QCOMPARE(ticks(f.sheets), (QStringList{"x", "-", "x"}));
+        QCOMPARE(counter.opens, 2);
         f.untick(f.sheets, 2);  // counts although never switched away from
 
         f.browseOutput(f.out.path());
@@ -241,7 +248,10 @@ private slots:
         f.messages.shown.clear();
         QVERIFY(QFile::remove(f.data.filePath("c.XLSX")));
         f.browseOutput(f.out.path());
+        QStringList statuses;
+        f.messages.whileShown = [&] { statuses << child<QLabel>(&f.window, "Label1")->text(); };
         f.convert();
+        QCOMPARE(statuses, (QStringList{"Convert Bad", "Convert Bad", "Convert c"}));
         QCOMPARE(f.messages.shown.size(), 3);
         QCOMPARE(f.messages.shown[0].icon, MessageIcon::None);
         QVERIFY(f.messages.shown[0].text.contains("Bad.xlsx"));
