@@ -36,7 +36,11 @@ void appendUtf16(const uint8_t* bytes, size_t units, std::string& out);
 // every new segment starts with a repeated flag byte that says whether the rest is UTF-16.
 class SegmentReader {
 public:
-    explicit SegmentReader(std::vector<std::string_view> segments) : m_segments(std::move(segments)) {}
+    explicit SegmentReader(std::vector<std::string_view> segments) : m_segments(std::move(segments))
+    {
+        if (m_segments.empty())
+            m_segments.emplace_back();
+    }
     explicit SegmentReader(std::string_view single) : m_segments{single} {}
 
     bool atEnd();
