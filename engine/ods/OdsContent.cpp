@@ -369,6 +369,10 @@ void OdsContent::endCell()
     if (m_covered) {
         // Hidden under a merged cell: the merged area shows only its first cell's value.
         run.kind = CellKind::Blank;
+    } else if (m_valueType == "boolean" && !m_boolValue.empty()) {
+        // The stored text follows the writer's language ("FAUX", "WAHR"); CSV files say TRUE/FALSE.
+        run.kind = CellKind::Bool;
+        run.number = (m_boolValue == "true" || m_boolValue == "1") ? 1 : 0;
     } else if (m_valueType == "string" && m_hasStringValue) {
         // The exact text, where the paragraphs may have lost line ends and runs of spaces
         // to white-space collapsing (formula results are stored this way).
@@ -383,9 +387,6 @@ void OdsContent::endCell()
         } else {
             m_text = m_value;
         }
-    } else if (m_valueType == "boolean") {
-        run.kind = CellKind::Bool;
-        run.number = (m_boolValue == "true" || m_boolValue == "1") ? 1 : 0;
     } else if (m_valueType == "date") {
         m_text = m_dateValue;
     } else if (m_valueType == "time") {

@@ -95,6 +95,7 @@ TEST(OdsReader, ValuesWithoutTextGoThroughGeneral)
         {R"(<t:table-cell office:value-type="time" office:time-value="P1DT6H"/>)", CellKind::Number, 1.25},
         {R"(<t:table-cell office:value-type="boolean" office:boolean-value="true"/>)", CellKind::Bool, 1},
         {R"(<t:table-cell office:value-type="boolean" office:boolean-value="false"/>)", CellKind::Bool, 0},
+        {R"(<t:table-cell office:value-type="boolean" office:boolean-value="false"><text:p>FAUX</text:p></t:table-cell>)", CellKind::Bool, 0},
     };
     for (const auto& c : cases) {
         const std::string bytes = oneCell(c.cell);  // the archive reads from these bytes
