@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
+#include <QWindow>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
@@ -683,7 +684,13 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
         else if (event->type() == QEvent::KeyRelease || event->type() == QEvent::FocusOut)
             m_keyNavigation = false;
     }
-    if (m_busy) {
+    // Only this window refuses input: message boxes shown during the batch must still work.
+    bool ours = false;
+    if (auto* widget = qobject_cast<QWidget*>(watched))
+        ours = widget->window() == this;
+    else if (auto* window = qobject_cast<QWindow*>(watched))
+        ours = window == windowHandle();
+    if (m_busy && ours) {
         switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:

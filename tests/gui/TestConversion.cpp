@@ -249,9 +249,20 @@ private slots:
         QVERIFY(QFile::remove(f.data.filePath("c.XLSX")));
         f.browseOutput(f.out.path());
         QStringList statuses;
-        f.messages.whileShown = [&] { statuses << child<QLabel>(&f.window, "Label1")->text(); };
+        // While the batch runs the window takes no input, but a message box (any other window) does.
+        QPushButton elsewhere;
+        elsewhere.show();
+        int elsewhereClicks = 0;
+        connect(&elsewhere, &QPushButton::clicked, this, [&] { ++elsewhereClicks; });
+        f.messages.whileShown = [&] {
+            statuses << child<QLabel>(&f.window, "Label1")->text();
+            QTest::mouseClick(child<QToolButton>(&f.window, "Command1"), Qt::LeftButton);
+            QTest::mouseClick(&elsewhere, Qt::LeftButton);
+        };
         f.convert();
         QCOMPARE(statuses, (QStringList{"Convert Bad", "Convert Bad", "Convert c"}));
+        QCOMPARE(f.dialogs.openRequests.size(), 1);  // only the Add Excel before the batch
+        QCOMPARE(elsewhereClicks, 3);
         QCOMPARE(f.messages.shown.size(), 3);
         QCOMPARE(f.messages.shown[0].icon, MessageIcon::None);
         QVERIFY(f.messages.shown[0].text.contains("Bad.xlsx"));
