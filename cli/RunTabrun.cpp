@@ -234,7 +234,7 @@ void Run::convertWorkbookFile(const std::string& path, std::string target)
         app->close();
         app->quit();
         m_sheetCounter.reset();
-    } catch (const engine::Error& e) {
+    } catch (const std::exception& e) {  // engine::Error, or memory running out
         if (app) {
             app->close();
             app->quit();
