@@ -150,6 +150,10 @@ public:
             const uint32_t col = parsed([&] { return readCell(type, records.body(), cell, text); });
             if (col >= kMaxColumns)
                 records.fail("has a cell beyond the last column a sheet can have");
+            // An empty cell in the default format carries nothing of its own and is not part
+            // of the used range, as in the other formats.
+            if (cell.kind == CellKind::Blank && cell.style == 0)
+                continue;
             sink.cell(*row, col, cell);
         }
     }

@@ -133,6 +133,7 @@ TEST(XlsbReader, StreamsEveryKindOfCellRecord)
                   .add(0x91)
                   .add(0x00, u32(2) + u32(0) + std::string(17, '\0'))
                   .add(0x01, cell(1, 5))
+                  .add(0x01, cell(11, 0))  // empty and unformatted: not handed over
                   .add(0x02, cell(2, 0) + u32((12345u << 2) | 2))           // integer
                   .add(0x02, cell(3, 0) + u32((uint32_t(-150) << 2) | 3))   // integer / 100
                   .add(0x02, cell(4, 0) + u32(0x3FF80000u))                 // top bits of 1.5
@@ -246,7 +247,7 @@ TEST(XlsbReader, WritesTheUsedRangeWhateverTheStoredDimension)
             .add(0x02, cell(2, 0) + u32((7u << 2) | 2))
             .add(0x00, u32(3) + std::string(21, '\0'))
             .add(0x06, cell(1, 0) + wide(u"a,b"))
-            .add(0x01, cell(4, 0))
+            .add(0x01, cell(4, 3))
             .add(0x92)
             .add(0x82)
             .bytes();
