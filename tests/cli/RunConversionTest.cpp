@@ -156,6 +156,26 @@ TEST_F(RunConversion, MissingOutputDirectory)
     EXPECT_EQ(r.status, 1);
 }
 
+TEST_F(RunConversion, ProgressLineOnlyOnATerminalAndAfterASecond)
+{
+    test::writeFile(in / "slow.xlsx", "sheets=a,b\npause=1100\n");
+    for (const bool quiet : {false, true}) {
+        std::ostringstream err;
+        std::vector<std::string> args{(in / "slow.xlsx").string(), out.string()};
+        if (quiet)
+            args.push_back("/quiet");
+        EXPECT_EQ(cli::runTabrun(args, err, true), 0);
+        if (quiet) {
+            EXPECT_EQ(err.str(), "");
+            continue;
+        }
+        // Drawn when the first sheet starts, erased at the end.
+        const std::string shown = "\rtabrun: workbook 1 of 1, sheet 1 of 2\x1b[K", erased = "\r\x1b[K";
+        EXPECT_EQ(err.str().substr(0, shown.size()), shown);
+        EXPECT_TRUE(err.str().ends_with(erased)) << err.str();
+    }
+}
+
 TEST(CollectWorkbooks, SortsWithoutRegardToCaseAndHasALimit)
 {
     test::TempDir dir;

@@ -1,7 +1,9 @@
 #include "FakeBook.h"
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "engine/BookReader.h"
 #include "engine/Error.h"
@@ -58,6 +60,7 @@ std::unique_ptr<engine::Workbook> openFakeBook(const std::filesystem::path& file
     std::string line;
     std::vector<engine::SheetInfo> sheets;
     int failAt = 0;
+    int pauseMs = 0;
     while (std::getline(in, line)) {
         if (line.rfind("sheets=", 0) == 0) {
             std::istringstream names(line.substr(7));
@@ -73,8 +76,11 @@ std::unique_ptr<engine::Workbook> openFakeBook(const std::filesystem::path& file
             }
         } else if (line.rfind("fail=", 0) == 0) {
             failAt = std::stoi(line.substr(5));
+        } else if (line.rfind("pause=", 0) == 0) {
+            pauseMs = std::stoi(line.substr(6));
         }
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
     auto book = engine::makeWorkbook(std::make_unique<FakeReader>(std::move(sheets)), file.string());
     if (failAt > 0)
         return std::make_unique<FailingBook>(std::move(book), failAt);

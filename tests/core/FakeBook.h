@@ -13,6 +13,7 @@ namespace tabulon::test {
 // on the format readers:
 //   sheets=Sales,Q1,Chart!     (a trailing "!" makes a chart sheet)
 //   fail=3                     (saving worksheet 3 throws engine::Error)
+//   pause=500                  (opening takes half a second)
 // Each worksheet holds one cell, A1, whose text is the sheet's name.
 std::unique_ptr<engine::Workbook> openFakeBook(const std::filesystem::path& file);
 void writeFakeBook(const std::filesystem::path& file, const std::string& sheets, int failAt = 0);
