@@ -132,6 +132,16 @@ TEST_F(RunConversion, FailingWorkbooksKeepTheirFilesAndTheRunGoesOn)
     EXPECT_EQ(tree(out), (std::set<std::string>{"a/", "a/1.csv", "a/2.csv", "b/", "c/", "c/4.csv", "c/5.csv"}));
 }
 
+TEST_F(RunConversion, WorkbookWithoutAFolderNameStopsTheRun)
+{
+    test::writeFakeBook(in / "  .xlsx", "x");  // sorts first; its name is all spaces
+    test::writeFakeBook(in / "b.xlsx", "y");
+    const Result r = run({in.string(), out.string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.errLines(), 1u) << r.err;
+    EXPECT_TRUE(fs::is_empty(out));
+}
+
 TEST_F(RunConversion, MissingOutputDirectory)
 {
     test::writeFakeBook(in / "a.xlsx", "x");
