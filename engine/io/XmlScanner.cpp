@@ -258,40 +258,6 @@ bool XmlScanner::parseTag(size_t start)
     return true;
 }
 
-bool XmlScanner::tryTextElement(std::string_view qname, std::string_view& text)
-{
-    // <qname>text</qname> with nothing else inside, all in the buffer
-    if (m_pendingEnd)
-        return false;
-    const size_t open = m_pos + qname.size() + 2;
-    if (open >= m_end || m_data[m_pos] != '<' || m_data[open - 1] != '>' ||
-        std::memcmp(m_data + m_pos + 1, qname.data(), qname.size()) != 0)
-        return false;
-    const void* lt = std::memchr(m_data + open, '<', m_end - open);
-    if (!lt)
-        return false;
-    const size_t close = static_cast<size_t>(static_cast<const char*>(lt) - m_data);
-    if (close + qname.size() + 3 > m_end || m_data[close + 1] != '/' || m_data[close + qname.size() + 2] != '>' ||
-        std::memcmp(m_data + close + 2, qname.data(), qname.size()) != 0)
-        return false;
-    text = std::string_view(m_data + open, close - open);
-    m_pos = close + qname.size() + 3;
-    return true;
-}
-
-bool XmlScanner::tryEndTag(std::string_view qname)
-{
-    if (m_pendingEnd || m_depth == 0)
-        return false;
-    const size_t end = m_pos + qname.size() + 3;
-    if (end > m_end || m_data[m_pos] != '<' || m_data[m_pos + 1] != '/' || m_data[end - 1] != '>' ||
-        std::memcmp(m_data + m_pos + 2, qname.data(), qname.size()) != 0)
-        return false;
-    m_pos = end;
-    --m_depth;
-    return true;
-}
-
 bool XmlScanner::scanMarkup()
 {
     const std::string_view rest(m_data + m_pos, m_end - m_pos);

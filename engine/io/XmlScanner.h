@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,9 +60,33 @@ public:
     // Shortcuts for the worksheet's hot path; each does nothing and returns false unless the
     // next bytes are exactly what it looks for (then they are consumed).
     // <qname>text</qname>: sets `text` (raw, entities not decoded).
-    bool tryTextElement(std::string_view qname, std::string_view& text);
+    bool tryTextElement(std::string_view qname, std::string_view& text)
+    {
+        const size_t n = qname.size();
+        const size_t open = m_pos + n + 2;
+        if (m_pendingEnd || open >= m_end || m_data[m_pos] != '<' || m_data[open - 1] != '>' || !same(m_pos + 1, qname))
+            return false;
+        const void* lt = std::memchr(m_data + open, '<', m_end - open);
+        if (!lt)
+            return false;
+        const size_t close = static_cast<size_t>(static_cast<const char*>(lt) - m_data);
+        if (close + n + 3 > m_end || m_data[close + 1] != '/' || m_data[close + n + 2] != '>' || !same(close + 2, qname))
+            return false;
+        text = std::string_view(m_data + open, close - open);
+        m_pos = close + n + 3;
+        return true;
+    }
     // </qname>
-    bool tryEndTag(std::string_view qname);
+    bool tryEndTag(std::string_view qname)
+    {
+        const size_t end = m_pos + qname.size() + 3;
+        if (m_pendingEnd || m_depth == 0 || end > m_end || m_data[m_pos] != '<' || m_data[m_pos + 1] != '/' ||
+            m_data[end - 1] != '>' || !same(m_pos + 2, qname))
+            return false;
+        m_pos = end;
+        --m_depth;
+        return true;
+    }
 
     // Appends `raw` with its character and entity references decoded.
     static void decode(std::string_view raw, std::string& out);
@@ -70,6 +95,13 @@ public:
     static constexpr size_t kMaxToken = size_t(16) << 20;
 
 private:
+    bool same(size_t at, std::string_view name) const
+    {
+        for (size_t i = 0; i < name.size(); ++i)
+            if (m_data[at + i] != name[i])
+                return false;
+        return true;
+    }
     bool refill();
     Token scanTag();
     bool scanMarkup();  // comments, CDATA, processing instructions; false when incomplete

@@ -307,30 +307,32 @@ bool isoToSerial(std::string_view s, bool date1904, double& serial)
 // "AB12" as 0-based row and column; false when malformed or outside the sheet.
 bool parseCellRef(std::string_view ref, uint32_t& row, uint32_t& col, bool& hasRow)
 {
-    size_t i = 0;
+    const char* p = ref.data();
+    const char* const end = p + ref.size();
     uint32_t c = 0;
-    while (i < ref.size() && i < 4) {
-        char ch = ref[i];
-        if (ch >= 'a' && ch <= 'z')
-            ch = static_cast<char>(ch - 'a' + 'A');
-        if (ch < 'A' || ch > 'Z')
+    int letters = 0;
+    for (; p < end; ++p) {
+        const unsigned letter = (static_cast<unsigned char>(*p) | 0x20u) - 'a';  // either case
+        if (letter >= 26)
             break;
-        c = c * 26 + static_cast<uint32_t>(ch - 'A' + 1);
-        ++i;
+        if (++letters > 3)
+            return false;
+        c = c * 26 + letter + 1;
     }
-    if (i == 0 || c > kMaxColumns)
+    if (letters == 0 || c > kMaxColumns)
         return false;
     col = c - 1;
-    hasRow = i < ref.size();
+    hasRow = p < end;
     if (!hasRow)
         return true;
-    if (ref.size() - i > 7)
+    if (end - p > 7)
         return false;
     uint32_t r = 0;
-    for (; i < ref.size(); ++i) {
-        if (ref[i] < '0' || ref[i] > '9')
+    for (; p < end; ++p) {
+        const unsigned digit = static_cast<unsigned char>(*p) - static_cast<unsigned>('0');
+        if (digit > 9)
             return false;
-        r = r * 10 + static_cast<uint32_t>(ref[i] - '0');
+        r = r * 10 + digit;
     }
     if (r == 0 || r > kMaxRows)
         return false;
