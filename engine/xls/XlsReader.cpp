@@ -508,7 +508,7 @@ private:
 
     std::string_view sstString(uint32_t index) const
     {
-        if (index + 1 >= m_sstOffsets.size())
+        if (uint64_t(index) + 1 >= m_sstOffsets.size())
             return {};
         return std::string_view(m_sstText).substr(m_sstOffsets[index], m_sstOffsets[index + 1] - m_sstOffsets[index]);
     }

@@ -85,6 +85,7 @@ TEST(XlsRecords, CellRecordsOfEveryKind)
                     formula(5, 0, formulaTagged(0)),  // its STRING record is missing
                     number(5, 1, 7),
                     labelSst(5, 2, 99),  // no such shared string
+                    labelSst(5, 2, 0xFFFFFFFF),
                     number(5, 3, std::numeric_limits<double>::infinity()),
                 }};
     const std::string book = compoundFile({{"Workbook", workbookStream(globals, {sheet})}});
