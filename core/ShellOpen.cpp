@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <utility>
 
 #if defined(_WIN32)
@@ -66,7 +67,9 @@ void shellOpen(const std::string& target, void* ownerWindow, int showCommand)
         return;
     }
 #if defined(_WIN32)
-    ShellExecuteA(static_cast<HWND>(ownerWindow), "open", target.c_str(), nullptr, nullptr, showCommand);
+    // Paths are UTF-8 inside the program; the shell takes UTF-16.
+    const std::wstring wide = std::filesystem::path(std::u8string(target.begin(), target.end())).wstring();
+    ShellExecuteW(static_cast<HWND>(ownerWindow), L"open", wide.c_str(), nullptr, nullptr, showCommand);
 #else
     if (const char* hook = std::getenv("TABULON_OPEN_COMMAND"); hook && *hook) {
         spawn(hook, target, false);
