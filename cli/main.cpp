@@ -4,6 +4,7 @@
 #include "RunTabrun.h"
 
 #if defined(_WIN32)
+#include <cstdio>
 #include <iostream>
 #include <windows.h>
 
