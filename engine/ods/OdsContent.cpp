@@ -1,7 +1,5 @@
 #include "OdsContent.h"
 
-#include <expat.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -14,35 +12,14 @@
 namespace tabulon::engine {
 namespace {
 
-constexpr char kSeparator = '|';
-constexpr std::string_view kOfficeNs = "urn:oasis:names:tc:opendocument:xmlns:office:1.0";
-constexpr std::string_view kTableNs = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
-constexpr std::string_view kTextNs = "urn:oasis:names:tc:opendocument:xmlns:text:1.0";
-constexpr std::string_view kStyleNs = "urn:oasis:names:tc:opendocument:xmlns:style:1.0";
-constexpr std::string_view kDrawNs = "urn:oasis:names:tc:opendocument:xmlns:drawing:1.0";
 constexpr size_t kChunk = 64 * 1024;
 
-struct Name {
-    std::string_view ns, local;
-};
-
-Name split(const char* name)
-{
-    const std::string_view full(name);
-    const size_t bar = full.rfind(kSeparator);
-    if (bar == std::string_view::npos)
-        return {{}, full};
-    return {full.substr(0, bar), full.substr(bar + 1)};
-}
-
-bool is(const Name& n, std::string_view ns, std::string_view local) { return n.ns == ns && n.local == local; }
-
 // A repeat count: at least 1; absurd values are cut to a size no sheet reaches.
-uint32_t repeatCount(const char* text)
+uint32_t repeatCount(std::string_view text)
 {
     uint64_t value = 0;
-    for (const char* p = text; *p >= '0' && *p <= '9'; ++p) {
-        value = value * 10 + static_cast<uint64_t>(*p - '0');
+    for (size_t i = 0; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + static_cast<uint64_t>(text[i] - '0');
         if (value > 0xFFFFFFFFu)
             return 0xFFFFFFFFu;
     }
@@ -103,43 +80,10 @@ std::optional<double> parseDuration(std::string_view text)
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-struct Callbacks {
-    static void XMLCALL start(void* data, const XML_Char* name, const XML_Char** attrs)
-    {
-        guard(data, [&](OdsContent& c) { c.start(name, attrs); });
-    }
-    static void XMLCALL end(void* data, const XML_Char* name)
-    {
-        guard(data, [&](OdsContent& c) { c.end(name); });
-    }
-    static void XMLCALL characters(void* data, const XML_Char* text, int length)
-    {
-        guard(data, [&](OdsContent& c) { c.characters(text, length); });
-    }
-    // Entity declarations are how XML bombs expand; OpenDocument parts never need them.
-    static void XMLCALL doctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int)
-    {
-        guard(data, [&](OdsContent& c) { c.refuse("the part declares a document type, which OpenDocument parts never do"); });
-    }
-    static void XMLCALL entity(void* data, const XML_Char*, int, const XML_Char*, int, const XML_Char*, const XML_Char*,
-                               const XML_Char*, const XML_Char*)
-    {
-        guard(data, [&](OdsContent& c) { c.refuse("the part declares an entity, which OpenDocument parts never do"); });
-    }
-
-    // No exception may cross expat's C frames: keep the first and stop the parser.
-    template <class F>
-    static void guard(void* data, F&& f)
-    {
-        auto* self = static_cast<std::pair<OdsContent*, XML_Parser>*>(data);
-        try {
-            f(*self->first);
-        } catch (const std::bad_alloc&) {
-            self->first->refuse("there is not enough memory to read it");
-        }
-        if (self->first->stopped())
-            XML_StopParser(self->second, XML_FALSE);
-    }
+struct ZipSource final : ByteSource {
+    explicit ZipSource(ZipStream& stream) : stream(stream) {}
+    size_t read(char* buffer, size_t capacity) override { return stream.read(buffer, capacity); }
+    ZipStream& stream;
 };
 
 }  // namespace
@@ -153,52 +97,51 @@ void OdsContent::refuse(std::string problem)
 void OdsContent::run(const ZipArchive& zip, uint64_t part, std::optional<size_t> target, CellSink* sink)
 {
     m_target = target;
-    std::unique_ptr<XML_ParserStruct, void (*)(XML_Parser)> parser(XML_ParserCreateNS(nullptr, kSeparator), XML_ParserFree);
-    if (!parser)
-        throw std::bad_alloc();
-    std::pair<OdsContent*, XML_Parser> context(this, parser.get());
-    XML_SetUserData(parser.get(), &context);
-    XML_SetElementHandler(parser.get(), Callbacks::start, Callbacks::end);
-    XML_SetCharacterDataHandler(parser.get(), Callbacks::characters);
-    XML_SetStartDoctypeDeclHandler(parser.get(), Callbacks::doctype);
-    XML_SetEntityDeclHandler(parser.get(), Callbacks::entity);
-
     auto stream = zip.stream(part);
-    std::string buffer(kChunk, '\0');
-    for (;;) {
-        const size_t n = stream->read(buffer.data(), buffer.size());
-        const auto status = XML_Parse(parser.get(), buffer.data(), static_cast<int>(n), n == 0);
+    ZipSource source(*stream);
+    // Prefixes are not resolved: OpenDocument names its elements by distinct local names.
+    XmlScanner x(source, zip.displayName(), zip.partName(part));
+    for (XmlScanner::Token t; (t = x.next()) != XmlScanner::Token::End;) {
+        if (t == XmlScanner::Token::StartTag) {
+            start(x);
+        } else if (t == XmlScanner::Token::EndTag) {
+            end(x.name());
+            if (sink && !m_queue.empty())
+                deliver(*sink);
+        } else if (m_paragraphDepth >= 0 && m_skipDepth < 0) {
+            m_decoded.clear();
+            x.appendText(m_decoded);
+            addText(m_decoded.data(), m_decoded.size());
+        }
         if (!m_problem.empty())
             zip.fail(m_problem, part);
-        if (status != XML_STATUS_OK && !m_targetDone)
-            zip.fail("the part content.xml is not well-formed XML (" +
-                         std::string(XML_ErrorString(XML_GetErrorCode(parser.get()))) + " at line " +
-                         std::to_string(XML_GetCurrentLineNumber(parser.get())) + ")",
-                     std::nullopt);
-        if (sink)
-            deliver(*sink);
-        if (n == 0 || m_targetDone)
+        if (m_targetDone)
             break;
     }
 }
 
-void OdsContent::start(const char* rawName, const char** attrs)
+void OdsContent::start(XmlScanner& x)
 {
     ++m_depth;
-    if (!m_problem.empty())
-        return;
-    const Name name = split(rawName);
+    const std::string_view name = x.name();
+    const auto& attrs = x.attributes();
+    auto value = [&](const XmlScanner::Attribute& a) -> const std::string& {
+        m_decoded.clear();
+        XmlScanner::decode(a.value, m_decoded);
+        return m_decoded;
+    };
 
     if (m_cellDepth >= 0) {
-        // Inside a cell: only its paragraphs matter.
+        // Inside a cell: only its paragraphs matter. Comments, footnote bodies, ruby text,
+        // drawings and nested tables are not part of the cell's text.
         if (m_skipDepth >= 0)
             return;
-        if (is(name, kOfficeNs, "annotation") || is(name, kTextNs, "note-body") || is(name, kTextNs, "ruby-text") ||
-            name.ns == kDrawNs || is(name, kTableNs, "table")) {
+        if (name == "annotation" || name == "note-body" || name == "ruby-text" || name == "table" ||
+            x.qualifiedName().starts_with("draw:")) {
             m_skipDepth = m_depth;
             return;
         }
-        if (m_paragraphDepth < 0 && (is(name, kTextNs, "p") || is(name, kTextNs, "h"))) {
+        if (m_paragraphDepth < 0 && (name == "p" || name == "h")) {
             // White space at the end of the previous paragraph is dropped.
             m_pendingSpace = false;
             if (m_hasParagraph)
@@ -210,41 +153,40 @@ void OdsContent::start(const char* rawName, const char** attrs)
         }
         if (m_paragraphDepth < 0)
             return;
-        if (is(name, kTextNs, "s")) {
+        if (name == "s") {
             uint64_t count = 1;
-            for (size_t i = 0; attrs[i]; i += 2)
-                if (is(split(attrs[i]), kTextNs, "c"))
-                    count = repeatCount(attrs[i + 1]);
+            for (const auto& a : attrs)
+                if (a.name == "c")
+                    count = repeatCount(value(a));
             addSpaces(count, ' ');
-        } else if (is(name, kTextNs, "tab")) {
+        } else if (name == "tab") {
             addSpaces(1, '\t');
-        } else if (is(name, kTextNs, "line-break")) {
+        } else if (name == "line-break") {
             addSpaces(1, '\n');
         }
         return;
     }
 
-    if (is(name, kStyleNs, "style")) {
+    if (name == "style") {
         m_styleName.clear();
         bool table = false;
-        for (size_t i = 0; attrs[i]; i += 2) {
-            const Name a = split(attrs[i]);
-            if (is(a, kStyleNs, "name"))
-                m_styleName = attrs[i + 1];
-            else if (is(a, kStyleNs, "family"))
-                table = std::strcmp(attrs[i + 1], "table") == 0;
+        for (const auto& a : attrs) {
+            if (a.name == "name")
+                m_styleName = value(a);
+            else if (a.name == "family")
+                table = value(a) == "table";
         }
         if (!table)
             m_styleName.clear();
         return;
     }
-    if (is(name, kStyleNs, "table-properties") && !m_styleName.empty()) {
-        for (size_t i = 0; attrs[i]; i += 2)
-            if (is(split(attrs[i]), kTableNs, "display") && std::strcmp(attrs[i + 1], "false") == 0)
+    if (name == "table-properties" && !m_styleName.empty()) {
+        for (const auto& a : attrs)
+            if (a.name == "display" && value(a) == "false")
                 m_hiddenStyles.push_back(m_styleName);
         return;
     }
-    if (is(name, kOfficeNs, "spreadsheet")) {
+    if (name == "spreadsheet") {
         m_sawSpreadsheet = true;
         if (m_spreadsheetDepth < 0)
             m_spreadsheetDepth = m_depth;
@@ -252,40 +194,45 @@ void OdsContent::start(const char* rawName, const char** attrs)
     }
     if (m_spreadsheetDepth < 0)
         return;
-    if (is(name, kTableNs, "table") && m_tableDepth < 0) {
+    if (name == "table" && m_tableDepth < 0) {
         Table table;
-        for (size_t i = 0; attrs[i]; i += 2) {
-            const Name a = split(attrs[i]);
-            if (is(a, kTableNs, "name"))
-                table.name = attrs[i + 1];
-            else if (is(a, kTableNs, "style-name"))
-                table.styleName = attrs[i + 1];
+        for (const auto& a : attrs) {
+            if (a.name == "name")
+                table.name = value(a);
+            else if (a.name == "style-name")
+                table.styleName = value(a);
         }
-        m_tableDepth = m_depth;
         m_inTarget = m_target && *m_target == m_tables.size();
         m_tables.push_back(std::move(table));
         m_rowIndex = 0;
+        if (!m_inTarget) {
+            // Listing tables or reading another one: this table's rows are not needed.
+            x.skipElement();
+            --m_depth;
+            return;
+        }
+        m_tableDepth = m_depth;
         return;
     }
     if (!m_inTarget)
         return;
-    if (is(name, kTableNs, "table-row")) {
+    if (name == "table-row") {
         m_rowRepeat = 1;
-        for (size_t i = 0; attrs[i]; i += 2)
-            if (is(split(attrs[i]), kTableNs, "number-rows-repeated"))
-                m_rowRepeat = repeatCount(attrs[i + 1]);
+        for (const auto& a : attrs)
+            if (a.name == "number-rows-repeated")
+                m_rowRepeat = repeatCount(value(a));
         m_row.runs.clear();
         m_row.text.clear();
         m_colIndex = 0;
         return;
     }
-    if (is(name, kTableNs, "table-cell"))
-        startCell(attrs, false);
-    else if (is(name, kTableNs, "covered-table-cell"))
-        startCell(attrs, true);
+    if (name == "table-cell")
+        startCell(x, false);
+    else if (name == "covered-table-cell")
+        startCell(x, true);
 }
 
-void OdsContent::startCell(const char** attrs, bool covered)
+void OdsContent::startCell(XmlScanner& x, bool covered)
 {
     m_cellDepth = m_depth;
     m_covered = covered;
@@ -299,25 +246,33 @@ void OdsContent::startCell(const char** attrs, bool covered)
     m_hasStringValue = false;
     m_hasParagraph = false;
     m_text.clear();
-    for (size_t i = 0; attrs[i]; i += 2) {
-        const Name a = split(attrs[i]);
-        if (is(a, kTableNs, "number-columns-repeated"))
-            m_colRepeat = repeatCount(attrs[i + 1]);
-        else if (a.ns != kOfficeNs)
+    for (const auto& a : x.attributes()) {
+        std::string* target = nullptr;
+        if (a.name == "number-columns-repeated") {
+            m_decoded.clear();
+            XmlScanner::decode(a.value, m_decoded);
+            m_colRepeat = repeatCount(m_decoded);
             continue;
-        else if (a.local == "value-type")
-            m_valueType = attrs[i + 1];
-        else if (a.local == "value")
-            m_value = attrs[i + 1];
-        else if (a.local == "date-value")
-            m_dateValue = attrs[i + 1];
-        else if (a.local == "time-value")
-            m_timeValue = attrs[i + 1];
-        else if (a.local == "boolean-value")
-            m_boolValue = attrs[i + 1];
-        else if (a.local == "string-value") {
-            m_stringValue = attrs[i + 1];
+        }
+        // office:value-type comes first; a second value-type (calcext:) only refines it
+        // ("error"), and the cell's text shows that anyway.
+        if (a.name == "value-type" && m_valueType.empty())
+            target = &m_valueType;
+        else if (a.name == "value")
+            target = &m_value;
+        else if (a.name == "date-value")
+            target = &m_dateValue;
+        else if (a.name == "time-value")
+            target = &m_timeValue;
+        else if (a.name == "boolean-value")
+            target = &m_boolValue;
+        else if (a.name == "string-value") {
+            target = &m_stringValue;
             m_hasStringValue = true;
+        }
+        if (target) {
+            target->clear();
+            XmlScanner::decode(a.value, *target);
         }
     }
 }
@@ -350,12 +305,6 @@ void OdsContent::addSpaces(uint64_t count, char c)
     m_paragraphStart = false;
     const size_t room = kMaxCellText - std::min(kMaxCellText, m_text.size());
     m_text.append(static_cast<size_t>(std::min<uint64_t>(count, room)), c);
-}
-
-void OdsContent::characters(const char* text, int length)
-{
-    if (m_problem.empty() && m_paragraphDepth >= 0 && m_skipDepth < 0)
-        addText(text, static_cast<size_t>(length));
 }
 
 void OdsContent::endCell()
@@ -439,11 +388,9 @@ void OdsContent::endRow()
     m_rowIndex += m_rowRepeat;
 }
 
-void OdsContent::end(const char* rawName)
+void OdsContent::end(std::string_view name)
 {
     const int depth = m_depth--;
-    if (!m_problem.empty())
-        return;
     if (m_cellDepth >= 0) {
         if (depth == m_skipDepth)
             m_skipDepth = -1;
@@ -466,9 +413,9 @@ void OdsContent::end(const char* rawName)
         m_spreadsheetDepth = -1;
         return;
     }
-    if (m_inTarget && is(split(rawName), kTableNs, "table-row"))
+    if (m_inTarget && name == "table-row")
         endRow();
-    else if (is(split(rawName), kStyleNs, "style"))
+    else if (name == "style")
         m_styleName.clear();
 }
 

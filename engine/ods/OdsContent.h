@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "../BookReader.h"
+#include "../io/XmlScanner.h"
 
 namespace tabulon::engine {
 
 class ZipArchive;
 
-// One pass of expat over content.xml. With no target it lists the tables; with a target it
-// streams that table's cells to a sink. The sink is never called from inside expat: the
-// callbacks queue finished rows and run() delivers them after each chunk, because sinks throw.
+// One pass over content.xml. With no target it lists the tables, skipping their rows; with a
+// target it streams that table's cells to a sink, one finished row at a time.
 class OdsContent {
 public:
     struct Table {
@@ -35,15 +35,11 @@ public:
     // Text kept per cell; a cell's text cannot be longer in the application anyway.
     static constexpr size_t kMaxCellText = 1 << 20;
 
-    // Called by the expat callbacks.
-    void start(const char* name, const char** attrs);
-    void end(const char* name);
-    void characters(const char* text, int length);
-    void refuse(std::string problem);
-    // True once the parse can end: a problem was found or the target table is complete.
-    bool stopped() const { return !m_problem.empty() || m_targetDone; }
-
 private:
+    using Attributes = std::vector<XmlScanner::Attribute>;
+    void start(XmlScanner& x);
+    void end(std::string_view name);
+    void refuse(std::string problem);
     // A run of equal cells within a row.
     struct Run {
         uint32_t col, count;
@@ -57,7 +53,7 @@ private:
         std::string text;
     };
 
-    void startCell(const char** attrs, bool covered);
+    void startCell(XmlScanner& x, bool covered);
     void endCell();
     void endRow();
     void deliver(CellSink& sink);
@@ -70,7 +66,8 @@ private:
     std::string m_styleName;  // the automatic style being read
     bool m_sawSpreadsheet = false;
     bool m_targetDone = false;
-    std::string m_problem;  // set by a callback to stop the parser
+    std::string m_problem;
+    std::string m_decoded;
 
     int m_depth = 0;
     int m_spreadsheetDepth = -1;

@@ -160,7 +160,7 @@ TEST(OdsReader, BadPackagesFailWithAPlainSentence)
          "the document is not a spreadsheet"},
         {"no content", ZipBuilder().add("mimetype", "application/vnd.oasis.opendocument.spreadsheet").bytes(),
          "the package has no content.xml part"},
-        {"broken XML", package(content(table("S", "<t:table-row>"))), "the part content.xml is not well-formed XML"},
+        {"broken XML", package(content(table("S", "<t:table-row>"))), "the part content.xml is damaged"},
         {"document type", package("<!DOCTYPE x [<!ENTITY a \"b\">]>" + content("")), "declares a document type"},
         {"huge repeat", package(content(table("S", manyX))), "a table repeats its cells more often than this program accepts"},
         {"cell beyond the last row",
