@@ -205,7 +205,8 @@ public:
             std::memset(&m_z, 0, sizeof m_z);
             if (inflateInit2(&m_z, -MAX_WBITS) != Z_OK)
                 archive.fail("out of memory", index);
-            m_input.reset(new char[kInput]);
+            m_inputSize = static_cast<size_t>(std::clamp<uint64_t>(compressed, 1024, kInput));
+            m_input.reset(new char[m_inputSize]);
         }
     }
 
@@ -258,7 +259,7 @@ private:
                 if (m_inputEnd)
                     m_archive.fail("a part is cut short", m_index);
                 std::lock_guard lock(m_archive.m_lock);
-                const zip_int64_t n = zip_fread(m_file, m_input.get(), kInput);
+                const zip_int64_t n = zip_fread(m_file, m_input.get(), m_inputSize);
                 if (n < 0)
                     m_archive.fail(std::string("a part is damaged (") + zip_file_strerror(m_file) + ")", m_index);
                 if (n == 0)
@@ -299,6 +300,7 @@ private:
     bool m_checkCrc = true;
     z_stream m_z;
     std::unique_ptr<char[]> m_input;
+    size_t m_inputSize = 0;
     uint64_t m_total = 0;
     uint64_t m_cap = 0;
     uint32_t m_crc = 0;

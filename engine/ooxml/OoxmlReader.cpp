@@ -20,6 +20,8 @@ constexpr size_t kMaxSharedStringBytes = size_t(0xFFFFFFF0);
 constexpr size_t kMaxStyles = size_t(1) << 22;
 // Parts larger than this (packed) are inflated by a second thread while this one parses.
 constexpr uint64_t kBackgroundFrom = uint64_t(256) << 10;
+// Parts up to this size (stated, inflated) are inflated whole and scanned in memory.
+constexpr uint64_t kWholeUpTo = uint64_t(4) << 20;
 
 std::string lowerAscii(std::string_view s)
 {
@@ -590,36 +592,54 @@ private:
     }
 
     // Runs `parse` over a part, streaming it (UTF-8) or, for UTF-16 parts, converted whole.
+    // With `headOnly` the part is inflated a little at a time, for callers that stop early.
     template <class F>
-    void withPart(uint64_t index, const std::string& partName, F&& parse) const
+    void withPart(uint64_t index, const std::string& partName, F&& parse, bool headOnly = false) const
     {
-        char head[4] = {};
-        size_t got = 0;
-        {
-            auto probe = m_zip->stream(index);
-            while (got < sizeof head) {
-                const size_t n = probe->read(head + got, sizeof head - got);
-                if (n == 0)
-                    break;
-                got += n;
+        struct Source final : ByteSource {
+            ZipStream& s;
+            size_t limit;
+            char head[4];
+            size_t headSize = 0, headPos = 0;
+            Source(ZipStream& stream, size_t readLimit) : s(stream), limit(readLimit) {}
+            size_t read(char* buffer, size_t capacity) override
+            {
+                if (headPos < headSize) {
+                    const size_t n = std::min(capacity, headSize - headPos);
+                    std::memcpy(buffer, head + headPos, n);
+                    headPos += n;
+                    return n;
+                }
+                return s.read(buffer, std::min(capacity, limit));
             }
+        };
+        const uint64_t stated = m_zip->statedSize(index);
+        if (!headOnly && stated <= kWholeUpTo) {
+            // Small parts inflate whole (libdeflate is several times faster than streaming zlib).
+            const std::string xml = m_zip->readAll(index, kWholeUpTo);
+            std::string converted;
+            XmlScanner x(utf8Document(xml, converted), m_file, partName);
+            parse(x);
+            return;
+        }
+        auto stream = m_zip->stream(index, !headOnly && stated > kBackgroundFrom);
+        Source source(*stream, headOnly ? size_t(4) << 10 : ~size_t(0));
+        while (source.headSize < sizeof source.head) {
+            const size_t n = stream->read(source.head + source.headSize, sizeof source.head - source.headSize);
+            if (n == 0)
+                break;
+            source.headSize += n;
         }
         std::string storage;
-        if (utf8Document(std::string_view(head, got), storage).data() == storage.data() && !storage.empty()) {
+        const std::string_view head(source.head, source.headSize);
+        if (utf8Document(head, storage).data() == storage.data() && !storage.empty()) {
+            stream.reset();
             const std::string xml = m_zip->readAll(index);
             std::string converted;
             XmlScanner x(utf8Document(xml, converted), m_file, partName);
             parse(x);
             return;
         }
-        struct Source final : ByteSource {
-            ZipStream& s;
-            explicit Source(ZipStream& stream) : s(stream) {}
-            size_t read(char* buffer, size_t capacity) override { return s.read(buffer, capacity); }
-        };
-        const bool background = m_zip->statedSize(index) > kBackgroundFrom;
-        auto stream = m_zip->stream(index, background);
-        Source source(*stream);
         XmlScanner x(source, m_file, partName);
         parse(x);
     }
@@ -687,7 +707,7 @@ std::optional<CellRange> OoxmlReader::dimension(size_t sheetIndex)
         } catch (const Error&) {
             // A damaged head: no hint; reading the cells will report the damage.
         }
-    });
+    }, true);
     return range;
 }
 
