@@ -333,6 +333,7 @@ private:
         std::vector<std::pair<uint32_t, std::string>> rawFormats;
         uint32_t formatCount = 0;
         int depth = 0;
+        bool ended = false;
         while (r.next()) {
             const uint16_t type = r.type();
             if (isBof(type)) {
@@ -340,8 +341,10 @@ private:
                 continue;
             }
             if (type == kEof) {
-                if (depth == 0)
+                if (depth == 0) {
+                    ended = true;
                     break;
+                }
                 --depth;
                 continue;
             }
@@ -420,6 +423,8 @@ private:
             }
         }
 
+        if (!ended)
+            fail("the file is cut short (it ends inside the workbook's header records)");
         for (auto& [id, bytes] : rawFormats) {
             std::string code;
             m_codepage.append(bytes, code);
@@ -587,6 +592,7 @@ private:
             if (!m_reader.next() || !isBof(m_reader.type()))
                 m_book.fail("sheet \"" + m_book.m_sheets[m_index].name + "\" cannot be found in the file");
             int depth = 0;
+            bool ended = false;
             while (m_reader.next()) {
                 const uint16_t type = m_reader.type();
                 if (isBof(type)) {
@@ -594,14 +600,19 @@ private:
                     continue;
                 }
                 if (type == kEof) {
-                    if (depth == 0)
+                    if (depth == 0) {
+                        ended = true;
                         break;
+                    }
                     --depth;
                     continue;
                 }
                 if (depth == 0)
                     record(type);
             }
+            // Cells up to the cut went out already; the save fails rather than pass for whole.
+            if (!ended)
+                m_book.fail("worksheet \"" + m_book.m_sheets[m_index].name + "\" is cut short (the file ends inside it)");
             flushPending();
         }
 

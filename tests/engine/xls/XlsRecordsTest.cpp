@@ -193,6 +193,18 @@ TEST(XlsRecords, DateSystemAndDimensionHint)
     EXPECT_EQ(csv(book), "1/1/1904\r\n1/1/1905\r\n");
 }
 
+// A file cut short loses cells: the save fails instead of passing for complete.
+TEST(XlsRecords, CutShortStreamsFail)
+{
+    const std::string stream = workbookStream({}, {Sheet{"S", {number(0, 0, 1), number(1, 0, 2)}}});
+    EXPECT_EQ(errorOf(stream.substr(0, stream.size() - 4)),
+              "Cannot read \"book.xls\": worksheet \"S\" is cut short (the file ends inside it).");
+    EXPECT_EQ(errorOf(stream.substr(0, stream.size() - 10)),
+              "Cannot read \"book.xls\": worksheet \"S\" is cut short (the file ends inside it).");
+    EXPECT_EQ(errorOf(stream.substr(0, 200)),
+              "Cannot read \"book.xls\": the file is cut short (it ends inside the workbook's header records).");
+}
+
 TEST(XlsRecords, StandaloneBiff2To4Streams)
 {
     auto attr = [](uint8_t format) { return std::string("\0", 1) + std::string(1, static_cast<char>(format)) + std::string("\0", 1); };
