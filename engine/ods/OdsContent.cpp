@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
-#include <memory>
 #include <string_view>
 
 #include "../Error.h"
@@ -11,8 +9,6 @@
 
 namespace tabulon::engine {
 namespace {
-
-constexpr size_t kChunk = 64 * 1024;
 
 // A repeat count: at least 1; absurd values are cut to a size no sheet reaches.
 uint32_t repeatCount(std::string_view text)

@@ -1,9 +1,7 @@
 #pragma once
 #include <cstdint>
-#include <exception>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "../BookReader.h"
@@ -36,10 +34,10 @@ public:
     static constexpr size_t kMaxCellText = 1 << 20;
 
 private:
-    using Attributes = std::vector<XmlScanner::Attribute>;
     void start(XmlScanner& x);
     void end(std::string_view name);
     void refuse(std::string problem);
+
     // A run of equal cells within a row.
     struct Run {
         uint32_t col, count;
