@@ -15,8 +15,10 @@ using Token = XmlScanner::Token;
 
 // Parts other than worksheets and shared strings are read whole; they are small in real files.
 constexpr uint64_t kMaxSmallPart = uint64_t(64) << 20;
-// Shared strings live in one arena addressed by 32-bit offsets.
-constexpr size_t kMaxSharedStringBytes = size_t(0xFFFFFFF0);
+// Shared strings live in one arena addressed by 32-bit offsets; both caps lie far beyond
+// real workbooks (a million rows of distinct text take about 30 MB).
+constexpr size_t kMaxSharedStringBytes = size_t(1) << 30;
+constexpr size_t kMaxSharedStrings = size_t(1) << 26;
 constexpr size_t kMaxStyles = size_t(1) << 22;
 // Parts larger than this (packed) are inflated by a second thread while this one parses.
 constexpr uint64_t kBackgroundFrom = uint64_t(256) << 10;
@@ -501,16 +503,22 @@ private:
             return;  // a dangling relationship: every cell shows through "General"
         const std::string xml = readSmallPart(*index);
         XmlScanner x(xml, m_file, m_stylesPart);
-        uint32_t cellXfsDepth = 0;
+        // Only <numFmts> and <cellXfs> count: differential formats (<dxfs>) hold numFmt
+        // elements too, and cell style formats hold xf elements.
+        uint32_t cellXfsDepth = 0, numFmtsDepth = 0;
         for (Token t; (t = x.next()) != Token::End;) {
             if (t == Token::EndTag) {
                 if (cellXfsDepth && x.depth() < cellXfsDepth)
                     cellXfsDepth = 0;
+                if (numFmtsDepth && x.depth() < numFmtsDepth)
+                    numFmtsDepth = 0;
                 continue;
             }
             if (t != Token::StartTag)
                 continue;
-            if (x.name() == "numFmt") {
+            if (x.name() == "numFmts") {
+                numFmtsDepth = x.depth();
+            } else if (x.name() == "numFmt" && numFmtsDepth && x.depth() == numFmtsDepth + 1) {
                 uint32_t id = 0;
                 auto idText = x.attribute("numFmtId");
                 auto code = x.attribute("formatCode");
@@ -575,7 +583,7 @@ private:
                 const size_t start = m_strings.size();
                 collectText(x, m_strings, "the shared strings part");
                 decodeEscapes(m_strings, start);
-                if (m_strings.size() > kMaxSharedStringBytes)
+                if (m_strings.size() > kMaxSharedStringBytes || m_stringEnds.size() >= kMaxSharedStrings)
                     fail("the shared strings part holds more text than this program accepts");
                 m_stringEnds.push_back(static_cast<uint32_t>(m_strings.size()));
             }

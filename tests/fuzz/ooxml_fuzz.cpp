@@ -61,8 +61,17 @@ std::string package(const std::string& input)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const std::filesystem::path target =
-        std::filesystem::temp_directory_path() / ("ooxml_fuzz_" + std::to_string(::getpid()) + ".csv");
+    struct Target {
+        std::filesystem::path path =
+            std::filesystem::temp_directory_path() / ("ooxml_fuzz_" + std::to_string(::getpid()) + ".csv");
+        ~Target()
+        {
+            std::error_code ec;
+            std::filesystem::remove(path, ec);
+        }
+    };
+    static const Target scratch;
+    const std::filesystem::path& target = scratch.path;
     std::string input(reinterpret_cast<const char*>(data), size);
     if (!input.starts_with("PK"))
         input = package(input);

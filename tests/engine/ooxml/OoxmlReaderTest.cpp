@@ -47,7 +47,8 @@ std::string package(std::map<std::string, std::string> parts)
                               "\"><numFmts><numFmt numFmtId=\"164\" formatCode=\"0.00;&quot;neg &quot;0.00\"/></numFmts>"
                               "<cellStyleXfs><xf numFmtId=\"10\"/></cellStyleXfs>"
                               "<cellXfs><xf numFmtId=\"0\"/><xf numFmtId=\"164\"/><xf numFmtId=\"14\"/>"
-                              "<xf numFmtId=\"49\" quotePrefix=\"1\"/><xf numFmtId=\"22\"/></cellXfs></styleSheet>"},
+                              "<xf numFmtId=\"49\" quotePrefix=\"1\"/><xf numFmtId=\"22\"/></cellXfs>"
+                              "<dxfs><dxf><numFmt numFmtId=\"164\" formatCode=\"&quot;dxf&quot;\"/></dxf></dxfs></styleSheet>"},
         {"xl/sharedStrings.xml", "<sst xmlns=\"" + kMain +
                                      "\"><si><t>plain</t></si><si><r><t>ri</t></r><r><rPr/><t>ch</t></r>"
                                      "<rPh sb=\"0\" eb=\"1\"><t>PHONETIC</t></rPh><phoneticPr fontId=\"1\"/></si>"
