@@ -10,6 +10,7 @@
 #include <QTreeWidget>
 
 #include <QApplication>
+#include <QPainter>
 #include <QPushButton>
 #include <QDir>
 #include <QTemporaryDir>
@@ -43,6 +44,21 @@ int main(int argc, char** argv)
     settings.show();
     QTest::qWait(100);
     settings.grab().save(QDir(out).filePath("setting.png"));
+
+    // Every picture at the size it is used, enlarged three times without smoothing.
+    const struct {
+        const char* file;
+        int size;
+    } icons[] = {{"app", 48}, {"sheet", 48}, {"folder", 48}, {"globe", 48}, {"remove", 32}, {"help", 32},
+                 {"exit", 32}, {"up", 16}, {"down", 16}, {"list-workbook", 16}, {"list-folder", 16},
+                 {"list-missing", 16}};
+    QImage sheet(12 * 52, 52, QImage::Format_ARGB32);
+    sheet.fill(QColor(0xc0, 0xc0, 0xc0));
+    QPainter painter(&sheet);
+    for (int i = 0; i < 12; ++i)
+        painter.drawPixmap(i * 52 + 2, 2, QIcon(QStringLiteral(":/icons/%1.svg").arg(icons[i].file)).pixmap(icons[i].size));
+    painter.end();
+    sheet.scaled(sheet.size() * 3).save(QDir(out).filePath("icons.png"));
 
     tabulon::gui::AboutDialog about(&window);
     about.show();
