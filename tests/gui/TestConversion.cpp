@@ -127,6 +127,31 @@ struct Fixture {
     }
 };
 
+// Stands in for a workbook that cannot save its
+// worksheet 2.
+class FailingSecondSave : public engine::Workbook {
+public:
+    explicit FailingSecondSave(std::unique_ptr<engine::Workbook> book) : m_book(std::move(book)) {}
+    int sheetCount() const override { return m_book->sheetCount(); }
+    std::string sheetName(int position) const override { return m_book->sheetName(position); }
+    void selectSheet(int position) override
+    {
+        m_selected = position;
+        m_book->selectSheet(position);
+    }
+    void saveAsCsv(const std::filesystem::path& target, std::optional<int> position) override
+    {
+        if (position.value_or(m_selected) == 2)
+            throw engine::Error("Cannot save \"" + target.string() + "\": the disk is full.");
+        m_book->saveAsCsv(target, position);
+    }
+    void close() override { m_book->close(); }
+
+private:
+    std::unique_ptr<engine::Workbook> m_book;
+    int m_selected = 1;
+};
+
 }  // namespace
 
 class TestConversion : public QObject {
@@ -416,6 +441,48 @@ private slots:
         QCOMPARE(f.outputs->count(), 0);
         QCOMPARE(f.outputs->currentIndex(), -1);
         QCOMPARE(f.messages.shown, QList<Shown>{});
+    }
+
+    void failedWorkbookKeepsItsFilesAndTheRunningNumber()
+    {
+        Fixture f;
+        QVERIFY(writeWorkbook(f.data.filePath("A Fails.xlsx"), {{"S1", {{"1"}}}, {"S2", {{"2"}}}, {"S3", {{"3"}}}}));
+        QVERIFY(writeWorkbook(f.data.filePath("B.xlsx"), {{"T1", {{"t"}}}, {"T2", {{"u"}}}}));
+        struct RestoreOpener {
+            ~RestoreOpener() { core::Spreadsheet::setOpenerForTests(nullptr); }
+        } restore;
+        core::Spreadsheet::setOpenerForTests([](const std::filesystem::path& file) -> std::unique_ptr<engine::Workbook> {
+            auto book = engine::openWorkbook(file);
+            if (file.filename().string().find("Fails") == std::string::npos)
+                return book;
+            return std::make_unique<FailingSecondSave>(std::move(book));
+        });
+        f.addFolder(f.data.path());
+        child<QComboBox>(&f.window, "Combo1")->setCurrentIndex(2);
+        f.browseOutput(f.out.path());
+        f.convert();
+        QCOMPARE(f.messages.shown.size(), 2);
+        QVERIFY(f.messages.shown[0].text.contains("the disk is full"));
+        QCOMPARE(f.messages.shown[0].icon, MessageIcon::None);
+        QCOMPARE(f.messages.shown[1], (Shown{"Convert AFails file failed!", MessageIcon::Critical}));
+        // Sheet 1 stays written; the next workbook continues the numbers (1 and 2 were used).
+        QCOMPARE(tree(f.out.path()), (QStringList{"AFails/", "AFails/1.csv=1\r\n", "B/", "B/3.csv=t\r\n",
+                                                  "B/4.csv=u\r\n"}));
+        f.verifyReset();
+    }
+
+    void aFolderListsAtMost500Workbooks()
+    {
+        Fixture f;
+        for (int i = 0; i < 600; ++i)
+            QFile(f.data.filePath(QStringLiteral("w%1.xls").arg(i, 3, 10, QLatin1Char('0')))).open(QIODevice::WriteOnly);
+        f.addFolder(f.data.path());
+        QCOMPARE(f.workbooks->topLevelItemCount(), 500);
+        QCOMPARE(f.workbooks->topLevelItem(499)->text(0), QStringLiteral("w499.xls"));
+        QCOMPARE(ticks(f.workbooks).count("x"), 500);
+        // The first one is empty, so listing its worksheets fails with the two messages.
+        QCOMPARE(f.messages.shown.size(), 2);
+        QCOMPARE(f.messages.shown[1].text, QStringLiteral("Excel file open failed!"));
     }
 
     void cacheKeepsToItsBounds()
