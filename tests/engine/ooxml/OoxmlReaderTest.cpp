@@ -246,6 +246,32 @@ TEST(OoxmlReader, XlsxwriterWorkbook)
     expectGolden("xlsxwriter", convertToText(openXlsx, readFile(path), "book.xlsx"));
 }
 
+// Sheets too large to inflate whole stream from a second thread; a wrong dimension makes the
+// writer abandon a pass midway, and damage surfaces from that thread as the usual error.
+TEST(OoxmlReader, LargeSheetsStreamInTheBackground)
+{
+    std::string cells, expected;
+    for (int r = 1; r <= 60000; ++r) {
+        const std::string n = std::to_string(r);
+        cells += "<row r=\"" + n + "\"><c r=\"A" + n + "\"><v>" + n + "</v></c><c r=\"B" + n + "\" t=\"s\"><v>" +
+                 std::to_string(r % 2) + "</v></c><c r=\"C" + n + "\"><f>A" + n + "</f><v>" + n + ".5</v></c></row>";
+        expected += n + "," + (r % 2 ? "rich" : "plain") + "," + n + ".5\r\n";
+    }
+    const std::string xml = worksheet(cells, "<dimension ref=\"A1:C59999\"/>");
+    ASSERT_GT(xml.size(), size_t(4) << 20);
+    const std::string bytes = package({{"xl/worksheets/sheet1.xml", xml}});
+    EXPECT_EQ(csvOf(bytes), expected);
+
+    // Cut the sheet's packed data short: the zip directory stays, the part is truncated.
+    const std::string packed = package({{"xl/worksheets/sheet1.xml", xml.substr(0, xml.size() - 5000)}});
+    const std::string message = errorOf(packed);
+    EXPECT_NE(message.find("the part xl/worksheets/sheet1.xml is damaged (it ends early)"), std::string::npos) << message;
+    std::string flipped = bytes;
+    const size_t at = bytes.find("xl/worksheets/sheet1.xml") + 100000;  // inside its packed data
+    flipped[at] = static_cast<char>(flipped[at] ^ 0xFF);
+    EXPECT_NE(errorOf(flipped).find("Cannot read \"book.xlsx\": "), std::string::npos);
+}
+
 TEST(OoxmlReader, DamagedPackagesFailCleanly)
 {
     const std::string cells =
