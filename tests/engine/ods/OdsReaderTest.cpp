@@ -47,6 +47,12 @@ std::string package(const std::string& contentXml, const std::string& manifest =
 
 std::string oneCell(const std::string& cellXml) { return package(content(table("S", "<t:table-row>" + cellXml + "</t:table-row>"))); }
 
+TEST(OdsReader, CorpusMatchesGoldenFiles)
+{
+    checkCorpusGolden(openOds, std::filesystem::path(TABULON_CORPUS_DIR) / "ods",
+                      std::filesystem::path(TABULON_TEST_DIR) / "golden");
+}
+
 TEST(OdsReader, DisplayedTextOfACell)
 {
     const struct { std::string cell; std::string shown; } cases[] = {
