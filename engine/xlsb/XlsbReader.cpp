@@ -168,7 +168,10 @@ private:
         try {
             return parse();
         } catch (const Error& e) {
-            fail(e.what());
+            const std::string what = e.what();
+            if (what.rfind("Cannot ", 0) == 0)
+                throw;  // already a whole sentence
+            fail(what);  // a short record: the cursor names the part, this adds the file
         }
     }
 
