@@ -3,7 +3,13 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 #include "../Error.h"
 #include "../io/XmlScanner.h"
@@ -719,19 +725,178 @@ std::optional<CellRange> OoxmlReader::dimension(size_t sheetIndex)
     return range;
 }
 
+// Carries cells from a parsing thread to the thread that renders and writes them, in batches.
+// Text of shared strings is passed by pointer (the arena does not change while a sheet is
+// read); other text is copied into the batch.
+class CellPipe final : public CellSink {
+public:
+    struct Stopped {};  // the consumer gave up: the parsing thread unwinds quietly
+
+    explicit CellPipe(std::string_view stable) : m_stable(stable) {}
+
+    void cell(uint32_t row, uint32_t col, const CellData& data) override
+    {
+        Cell c{row, col, data.style, data.kind, false, data.number, nullptr, 0, static_cast<uint32_t>(data.text.size())};
+        if (!data.text.empty()) {
+            const std::less<const char*> before;
+            if (!before(data.text.data(), m_stable.data()) &&
+                !before(m_stable.data() + m_stable.size(), data.text.data() + data.text.size())) {
+                c.external = data.text.data();
+            } else {
+                c.owned = true;
+                c.offset = m_filling.text.size();
+                m_filling.text.append(data.text);
+            }
+        }
+        m_filling.cells.push_back(c);
+        if (m_filling.cells.size() >= kBatchCells || m_filling.text.size() >= kBatchText)
+            push();
+    }
+
+    // Producer: hands over what is left and marks the end, with the error that ended it.
+    void finish(std::exception_ptr error)
+    {
+        if (!error && !m_filling.cells.empty()) {
+            try {
+                push();
+            } catch (const Stopped&) {
+            }
+        }
+        std::lock_guard lock(m_mutex);
+        m_done = true;
+        m_error = error;
+        m_changed.notify_all();
+    }
+
+    // Consumer: delivers every cell to `sink`; rethrows the producer's error.
+    void drain(CellSink& sink)
+    {
+        Batch batch;
+        for (;;) {
+            {
+                std::unique_lock lock(m_mutex);
+                if (!batch.cells.empty() || !batch.text.empty()) {
+                    batch.cells.clear();
+                    batch.text.clear();
+                    m_free.push_back(std::move(batch));
+                }
+                m_changed.wait(lock, [&] { return !m_full.empty() || m_done; });
+                if (m_full.empty()) {
+                    if (m_error)
+                        std::rethrow_exception(m_error);
+                    return;
+                }
+                batch = std::move(m_full.front());
+                m_full.pop_front();
+                m_changed.notify_all();
+            }
+            CellData d;
+            for (const Cell& c : batch.cells) {
+                d.kind = c.kind;
+                d.style = c.style;
+                d.number = c.number;
+                d.text = c.owned ? std::string_view(batch.text).substr(c.offset, c.length)
+                                 : std::string_view(c.external, c.external ? c.length : 0);
+                sink.cell(c.row, c.col, d);
+            }
+        }
+    }
+
+    void stop()
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopped = true;
+        m_changed.notify_all();
+    }
+
+private:
+    static constexpr size_t kBatchCells = 4096;
+    static constexpr size_t kBatchText = size_t(256) << 10;
+    static constexpr size_t kBatches = 4;
+
+    struct Cell {
+        uint32_t row, col, style;
+        CellKind kind;
+        bool owned;
+        double number;
+        const char* external;
+        size_t offset = 0;
+        uint32_t length;
+    };
+    struct Batch {
+        std::vector<Cell> cells;
+        std::string text;
+    };
+
+    void push()
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_stopped || m_full.size() < kBatches; });
+        if (m_stopped)
+            throw Stopped{};
+        m_full.push_back(std::move(m_filling));
+        m_filling = {};
+        if (!m_free.empty()) {
+            m_filling = std::move(m_free.back());
+            m_free.pop_back();
+        }
+        m_changed.notify_all();
+    }
+
+    std::string_view m_stable;
+    Batch m_filling;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Batch> m_full;
+    std::vector<Batch> m_free;
+    bool m_done = false;
+    bool m_stopped = false;
+    std::exception_ptr m_error;
+};
+
 void OoxmlReader::readSheet(size_t sheetIndex, CellSink& sink)
 {
     if (sheetIndex >= m_sheets.size() || m_sheets[sheetIndex].kind != SheetKind::Worksheet)
         return;
     const uint64_t index = sheetPart(sheetIndex);
-    withPart(index, m_parts[sheetIndex].part, [&](XmlScanner& x) {
-        for (Token t; (t = x.next()) != Token::End;) {
-            if (t == Token::StartTag && x.name() == "sheetData") {
-                parseSheetData(x, sink, m_sheets[sheetIndex].name);
-                return;  // what follows the cells (merges, margins, ...) does not show
+    auto parse = [this, sheetIndex, index](CellSink& to) {
+        withPart(index, m_parts[sheetIndex].part, [&](XmlScanner& x) {
+            for (Token t; (t = x.next()) != Token::End;) {
+                if (t == Token::StartTag && x.name() == "sheetData") {
+                    parseSheetData(x, to, m_sheets[sheetIndex].name);
+                    return;  // what follows the cells (merges, margins, ...) does not show
+                }
             }
+        });
+    };
+    if (m_zip->statedSize(index) <= kWholeUpTo) {
+        parse(sink);
+        return;
+    }
+    // Large sheets: a second thread parses (while a third inflates, see withPart), and this
+    // one renders and writes. Parsing and inflating take about as long as rendering and
+    // writing, so on two cores the work splits about evenly.
+    CellPipe pipe(m_strings);
+    std::thread parser([&] {
+        std::exception_ptr error;
+        try {
+            parse(pipe);
+        } catch (const CellPipe::Stopped&) {
+        } catch (...) {
+            error = std::current_exception();
         }
+        pipe.finish(error);
     });
+    struct Join {
+        CellPipe& pipe;
+        std::thread& thread;
+        ~Join()
+        {
+            pipe.stop();
+            thread.join();
+        }
+    } join{pipe, parser};
+    pipe.drain(sink);
 }
 
 void OoxmlReader::parseSheetData(XmlScanner& x, CellSink& sink, const std::string& sheetName) const
