@@ -300,7 +300,14 @@ void OdsContent::addSpaces(uint64_t count, char c)
     m_pendingSpace = false;
     m_paragraphStart = false;
     const size_t room = kMaxCellText - std::min(kMaxCellText, m_text.size());
-    m_text.append(static_cast<size_t>(std::min<uint64_t>(count, room)), c);
+    const size_t add = static_cast<size_t>(std::min<uint64_t>(count, room));
+    // <text:s text:c="1000000"/> is a few bytes that write a megabyte: bound the total.
+    m_generatedText += add;
+    if (m_generatedText > kMaxGeneratedText) {
+        refuse("its cells repeat spaces more often than this program accepts");
+        return;
+    }
+    m_text.append(add, c);
 }
 
 void OdsContent::endCell()
@@ -365,12 +372,15 @@ void OdsContent::endRow()
 {
     if (!m_row.runs.empty()) {
         const uint32_t repeat = static_cast<uint32_t>(std::min<uint64_t>(m_rowRepeat, kMaxRows - m_rowIndex));
-        uint64_t cells = 0;
-        for (const Run& run : m_row.runs)
+        uint64_t cells = 0, textBytes = 0;
+        for (const Run& run : m_row.runs) {
             cells += run.count;
+            textBytes += uint64_t(run.count) * run.textSize;
+        }
         if (repeat > 1 || cells > m_row.runs.size()) {
             m_repeatedCells += cells * repeat;
-            if (m_repeatedCells > kMaxRepeatedCells) {
+            m_repeatedText += textBytes * repeat;
+            if (m_repeatedCells > kMaxRepeatedCells || m_repeatedText > kMaxRepeatedText) {
                 refuse("a table repeats its cells more often than this program accepts (" +
                        std::to_string(m_repeatedCells) + " or more cells)");
                 return;

@@ -32,6 +32,10 @@ public:
     static constexpr uint64_t kMaxRepeatedCells = 10'000'000;
     // Text kept per cell; a cell's text cannot be longer in the application anyway.
     static constexpr size_t kMaxCellText = 1 << 20;
+    // Text that repeats and text:s elements may produce in one pass, so that a small file
+    // cannot write terabytes.
+    static constexpr uint64_t kMaxRepeatedText = uint64_t(1) << 30;
+    static constexpr uint64_t kMaxGeneratedText = uint64_t(64) << 20;
 
 private:
     void start(XmlScanner& x);
@@ -92,6 +96,8 @@ private:
 
     std::vector<Row> m_queue;
     uint64_t m_repeatedCells = 0;
+    uint64_t m_repeatedText = 0;
+    uint64_t m_generatedText = 0;
 };
 
 }  // namespace tabulon::engine

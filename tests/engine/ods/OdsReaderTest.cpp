@@ -160,6 +160,11 @@ TEST(OdsReader, BadPackagesFailWithAPlainSentence)
     const std::string manyX =
         "<t:table-row t:number-rows-repeated=\"999999999\"><t:table-cell t:number-columns-repeated=\"999999999\" "
         "office:value-type=\"string\"><text:p>X</text:p></t:table-cell></t:table-row>";
+    std::string manySpaces;
+    for (int i = 0; i < 100; ++i)
+        manySpaces += "<t:table-cell><text:p><text:s text:c=\"1000000\"/></text:p></t:table-cell>";
+    const std::string longRepeated = "<t:table-row t:number-rows-repeated=\"1000\"><t:table-cell t:number-columns-repeated=\"1000\">"
+                                     "<text:p>" + std::string(2000, 'x') + "</text:p></t:table-cell></t:table-row>";
     const struct { const char* what; std::string bytes; std::string message; } cases[] = {
         {"encrypted", package(content(""), "<manifest:encryption-data/>"), "the workbook is password-protected"},
         {"text document", package(R"(<office:document-content xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"><office:body><office:text/></office:body></office:document-content>)"),
@@ -169,6 +174,10 @@ TEST(OdsReader, BadPackagesFailWithAPlainSentence)
         {"broken XML", package(content(table("S", "<t:table-row>"))), "the part content.xml is damaged"},
         {"document type", package("<!DOCTYPE x [<!ENTITY a \"b\">]>" + content("")), "declares a document type"},
         {"huge repeat", package(content(table("S", manyX))), "a table repeats its cells more often than this program accepts"},
+        {"spaces from text:s", package(content(table("S", "<t:table-row>" + manySpaces + "</t:table-row>"))),
+         "its cells repeat spaces more often than this program accepts"},
+        {"long text repeated", package(content(table("S", longRepeated))),
+         "a table repeats its cells more often than this program accepts"},
         {"cell beyond the last row",
          package(content(table("S", "<t:table-row t:number-rows-repeated=\"1048576\"/><t:table-row><t:table-cell><text:p>x</text:p></t:table-cell></t:table-row>"))),
          "a table has a cell beyond the last row a sheet can have"},
