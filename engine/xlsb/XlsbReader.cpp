@@ -66,6 +66,10 @@ double decodeRk(uint32_t rk)
     return (rk & 1) ? value / 100 : value;
 }
 
+// Bounds on the shared strings held in memory, far beyond real workbooks.
+constexpr size_t kMaxSharedStringBytes = size_t(1) << 30;
+constexpr size_t kMaxSharedStrings = size_t(1) << 26;
+
 SheetKind kindOf(std::string_view relType)
 {
     const auto kind = relKind(relType);
@@ -326,6 +330,8 @@ private:
                 return 0;
             });
             m_stringEnds.push_back(m_strings.size());
+            if (m_strings.size() > kMaxSharedStringBytes || m_stringEnds.size() > kMaxSharedStrings)
+                fail("the shared strings are larger than this program accepts");
         }
     }
 
