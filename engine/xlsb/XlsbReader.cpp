@@ -66,9 +66,11 @@ double decodeRk(uint32_t rk)
     return (rk & 1) ? value / 100 : value;
 }
 
-// Bounds on the shared strings held in memory, far beyond real workbooks.
+// Bounds on the strings and styles held in memory, far beyond real workbooks.
 constexpr size_t kMaxSharedStringBytes = size_t(1) << 30;
 constexpr size_t kMaxSharedStrings = size_t(1) << 26;
+constexpr size_t kMaxFormatBytes = size_t(16) << 20;
+constexpr size_t kMaxCellFormats = size_t(1) << 22;
 
 SheetKind kindOf(std::string_view relType)
 {
@@ -289,13 +291,19 @@ private:
     {
         RecordStream records(*m_zip, part, "the styles part");
         bool inCellXfs = false;
+        size_t formatBytes = 0;
         while (records.next()) {
+            if (formatBytes > kMaxFormatBytes || m_styles.xfFormatIds.size() > kMaxCellFormats)
+                fail("the styles part is larger than this program accepts");
             switch (records.type()) {
             case kFmt:
                 parsed([&] {
                     auto c = records.body();
                     const uint16_t id = c.u16();
-                    m_styles.customFormats[id] = readWideString(c);
+                    std::string& code = m_styles.customFormats[id];
+                    formatBytes -= code.size();
+                    code = readWideString(c);
+                    formatBytes += code.size();
                     return 0;
                 });
                 break;
