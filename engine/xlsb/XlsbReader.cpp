@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <type_traits>
+#include <unordered_map>
 
 #include "../Error.h"
 #include "../io/Zip.h"
@@ -239,6 +240,9 @@ private:
 
     void readWorkbook(uint64_t part, const std::vector<PackageRel>& rels)
     {
+        std::unordered_map<std::string_view, const PackageRel*> byId;
+        for (const auto& rel : rels)
+            byId.emplace(rel.id, &rel);
         RecordStream records(*m_zip, part, "the workbook part");
         while (records.next()) {
             if (records.type() == kWbProp) {
@@ -272,12 +276,9 @@ private:
                     return 0;
                 });
                 std::optional<uint64_t> sheetPart;
-                for (const auto& rel : rels) {
-                    if (rel.id != relId)
-                        continue;
-                    info.kind = kindOf(rel.type);
-                    sheetPart = m_zip->find(rel.target);
-                    break;
+                if (auto it = byId.find(relId); it != byId.end()) {
+                    info.kind = kindOf(it->second->type);
+                    sheetPart = m_zip->find(it->second->target);
                 }
                 if (!sheetPart && info.kind == SheetKind::Worksheet)
                     fail("the part of the worksheet \"" + info.name + "\" is missing");
