@@ -1,6 +1,6 @@
 #include "OdsReader.h"
 
-#include <algorithm>
+#include <unordered_set>
 
 #include "../Error.h"
 #include "../io/Zip.h"
@@ -28,11 +28,11 @@ public:
         scan.run(*m_zip, m_content, std::nullopt, nullptr);
         if (!scan.sawSpreadsheet())
             fail("the document is not a spreadsheet");
-        const auto& hidden = scan.hiddenTableStyles();
+        const std::unordered_set<std::string> hidden(scan.hiddenTableStyles().begin(), scan.hiddenTableStyles().end());
         for (const auto& table : scan.tables()) {
             SheetInfo info;
             info.name = table.name;
-            if (std::find(hidden.begin(), hidden.end(), table.styleName) != hidden.end())
+            if (hidden.count(table.styleName))
                 info.visibility = SheetVisibility::Hidden;
             m_sheets.push_back(std::move(info));
         }
