@@ -110,10 +110,26 @@ std::optional<std::string_view> XmlScanner::attribute(std::string_view localName
     return std::nullopt;
 }
 
+namespace {
+// XML reads every CR LF pair and every lone CR in the document as one LF; only a character
+// reference (&#13;) gives a real CR.
+void appendLineEnds(std::string_view raw, std::string& out)
+{
+    size_t i = 0;
+    for (size_t cr; (cr = raw.find('\r', i)) != std::string_view::npos; i = cr + 1) {
+        out.append(raw.substr(i, cr - i));
+        out.push_back('\n');
+        if (cr + 1 < raw.size() && raw[cr + 1] == '\n')
+            ++cr;
+    }
+    out.append(raw.substr(i));
+}
+}  // namespace
+
 void XmlScanner::appendText(std::string& out) const
 {
     if (m_cdata)
-        out.append(m_text);
+        appendLineEnds(m_text, out);
     else
         decode(m_text, out);
 }
@@ -124,10 +140,10 @@ void XmlScanner::decode(std::string_view raw, std::string& out)
     for (;;) {
         const size_t amp = raw.find('&', i);
         if (amp == std::string_view::npos) {
-            out.append(raw.substr(i));
+            appendLineEnds(raw.substr(i), out);
             return;
         }
-        out.append(raw.substr(i, amp - i));
+        appendLineEnds(raw.substr(i, amp - i), out);
         const size_t semi = raw.find(';', amp + 1);
         if (semi == std::string_view::npos || semi - amp > 12) {
             out.push_back('&');  // a bare ampersand: kept as written

@@ -88,7 +88,8 @@ public:
         return true;
     }
 
-    // Appends `raw` with its character and entity references decoded.
+    // Appends `raw` with its character and entity references decoded and its line ends
+    // read as XML reads them (CR LF and a lone CR become LF).
     static void decode(std::string_view raw, std::string& out);
     [[noreturn]] void fail(const std::string& what) const;
 

@@ -1041,7 +1041,7 @@ void OoxmlReader::parseSheetData(XmlScanner& x, CellSink& sink, const std::strin
                     }
                 }
                 raw = value;
-            } else if (raw.find('&') != std::string_view::npos) {
+            } else if (raw.find_first_of("&\r") != std::string_view::npos) {
                 value.clear();
                 XmlScanner::decode(raw, value);
                 raw = value;

@@ -64,7 +64,9 @@ TEST(XmlScanner, TokensInMemoryAndInPieces)
         {"<?xml version=\"1.0\"?>\n<a x=\"1\" y='2'><b/>t</a>", "<a x=1 y=2><b></b>\"t\"</a>"},
         {"\xEF\xBB\xBF<x:row r=\"3\"><x:c r=\"A3\"/></x:row>", "<row r=3><c r=A3></c></row>"},
         {"<a><!-- <b> --><![CDATA[<&>]]>&lt;&#65;&#x42;&amp;&unknown;</a>", "<a>\"<&>\"\"<AB&&unknown;\"</a>"},
-        {"<a  t = \"x>y\"  >\r\n</a >", "<a t=x>y>\"\r\n\"</a>"},
+        {"<a  t = \"x>y\"  >\r\n</a >", "<a t=x>y>\"\n\"</a>"},
+        // Line ends read as XML reads them: CR LF and a lone CR are LF; &#13; is a real CR.
+        {"<a>x\r\ny\rz&amp;\r\n&#13;<![CDATA[\r\n]]></a>", "<a>\"x\ny\nz&\n\r\"\"\n\"</a>"},
         {"<a>&#0;&#xD800;&#x1F600;</a>", "<a>\"\xEF\xBF\xBD\xEF\xBF\xBD\xF0\x9F\x98\x80\"</a>"},
     };
     for (const auto& c : cases) {
