@@ -4,18 +4,11 @@
 
 #include "Error.h"
 #include "ReaderTestSupport.h"
-#include "io/Zip.h"
-#include "ods/OdsReader.h"
 
 namespace tabulon::test {
 namespace {
 
 using engine::CellKind;
-
-std::unique_ptr<engine::BookReader> openOds(const std::string& bytes, const std::string& name)
-{
-    return engine::openOdsReader(engine::ZipArchive::openMemory(bytes.data(), bytes.size(), name));
-}
 
 // content.xml around a body; prefixes are declared as the office suites declare them.
 std::string content(const std::string& body, const std::string& styles = "")

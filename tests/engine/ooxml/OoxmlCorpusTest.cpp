@@ -3,16 +3,9 @@
 #include "ReaderTestSupport.h"
 #include "engine/Error.h"
 #include "engine/Workbook.h"
-#include "engine/io/Zip.h"
-#include "engine/ooxml/OoxmlReader.h"
 
 namespace tabulon::test {
 namespace {
-
-std::unique_ptr<engine::BookReader> openXlsx(const std::string& bytes, const std::string& name)
-{
-    return engine::openOoxmlReader(engine::ZipArchive::openMemory(bytes.data(), bytes.size(), name));
-}
 
 // Every real .xlsx and .xlsm file converts as before (or fails with the same message); the
 // golden files were checked by hand against what the files hold.

@@ -8,6 +8,11 @@
 
 #include "Error.h"
 #include "Workbook.h"
+#include "io/Zip.h"
+#include "ods/OdsReader.h"
+#include "ooxml/OoxmlReader.h"
+#include "xls/XlsReader.h"
+#include "xlsb/XlsbReader.h"
 
 namespace tabulon::test {
 
@@ -15,6 +20,26 @@ std::ostream& operator<<(std::ostream& out, const SeenCell& cell)
 {
     return out << "{" << cell.row << "," << cell.col << " kind " << int(cell.kind) << " number " << cell.number
                << " text \"" << cell.text << "\" style " << cell.style << "}";
+}
+
+std::unique_ptr<engine::BookReader> openXlsx(const std::string& bytes, const std::string& name)
+{
+    return engine::openOoxmlReader(engine::ZipArchive::openMemory(bytes.data(), bytes.size(), name));
+}
+
+std::unique_ptr<engine::BookReader> openXlsb(const std::string& bytes, const std::string& name)
+{
+    return engine::openXlsbReader(engine::ZipArchive::openMemory(bytes.data(), bytes.size(), name));
+}
+
+std::unique_ptr<engine::BookReader> openOds(const std::string& bytes, const std::string& name)
+{
+    return engine::openOdsReader(engine::ZipArchive::openMemory(bytes.data(), bytes.size(), name));
+}
+
+std::unique_ptr<engine::BookReader> openXls(const std::string& bytes, const std::string& name)
+{
+    return engine::openXlsReaderFromMemory(bytes.data(), bytes.size(), name);
 }
 
 std::vector<SeenCell> readCells(engine::BookReader& reader, size_t sheetIndex)
@@ -43,6 +68,25 @@ std::string convertToText(const ReaderFactory& open, const std::string& bytes, c
     return out;
 }
 
+std::string convertOrError(const ReaderFactory& open, const std::string& bytes, const std::string& name)
+{
+    try {
+        return convertToText(open, bytes, name);
+    } catch (const engine::Error& e) {
+        return std::string("error: ") + e.what() + "\n";
+    }
+}
+
+void expectGolden(const std::filesystem::path& file, const std::string& got)
+{
+    if (std::getenv("TABULON_UPDATE_GOLDEN")) {
+        writeFile(file, got);
+        return;
+    }
+    ASSERT_TRUE(std::filesystem::exists(file)) << file;
+    EXPECT_EQ(got, readFile(file)) << file;
+}
+
 std::string sheetCsv(const ReaderFactory& open, const std::string& bytes, int position)
 {
     TempDir dir;
@@ -62,12 +106,7 @@ void checkCorpusGolden(const ReaderFactory& open, const std::filesystem::path& c
     ASSERT_FALSE(files.empty()) << corpus;
     for (const auto& file : files) {
         const std::string name = file.filename().string();
-        std::string got;
-        try {
-            got = convertToText(open, readFile(file), name);
-        } catch (const engine::Error& e) {
-            got = std::string("error: ") + e.what() + "\n";
-        }
+        const std::string got = convertOrError(open, readFile(file), name);
         const auto expectedFile = golden / (name + ".txt");
         if (update) {
             writeFile(expectedFile, got);

@@ -27,9 +27,21 @@ std::vector<SeenCell> readCells(engine::BookReader& reader, size_t sheetIndex);
 
 using ReaderFactory = std::function<std::unique_ptr<engine::BookReader>(const std::string& bytes, const std::string& name)>;
 
+// One reader per format, over bytes held in memory.
+std::unique_ptr<engine::BookReader> openXlsx(const std::string& bytes, const std::string& name);
+std::unique_ptr<engine::BookReader> openXlsb(const std::string& bytes, const std::string& name);
+std::unique_ptr<engine::BookReader> openOds(const std::string& bytes, const std::string& name);
+std::unique_ptr<engine::BookReader> openXls(const std::string& bytes, const std::string& name);
+
 // Opens a workbook held in memory with one reader and saves every worksheet as CSV: one
 // "== <position> <name>" line per worksheet followed by the CSV bytes. Throws engine::Error.
 std::string convertToText(const ReaderFactory& open, const std::string& bytes, const std::string& name);
+
+// convertToText, or "error: <message>\n" when it throws engine::Error.
+std::string convertOrError(const ReaderFactory& open, const std::string& bytes, const std::string& name);
+
+// Compares `got` with a golden file; TABULON_UPDATE_GOLDEN=1 rewrites the file instead.
+void expectGolden(const std::filesystem::path& file, const std::string& got);
 
 // The CSV of one worksheet (1-based position) of a workbook held in memory.
 std::string sheetCsv(const ReaderFactory& open, const std::string& bytes, int position = 1);

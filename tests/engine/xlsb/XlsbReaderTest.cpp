@@ -7,8 +7,6 @@
 #include "Error.h"
 #include "ReaderTestSupport.h"
 #include "Workbook.h"
-#include "io/Zip.h"
-#include "xlsb/XlsbReader.h"
 
 namespace tabulon::test {
 namespace {
@@ -110,11 +108,6 @@ struct Package {
         return zip.bytes();
     }
 };
-
-std::unique_ptr<engine::BookReader> openXlsb(const std::string& bytes, const std::string& name)
-{
-    return engine::openXlsbReader(engine::ZipArchive::openMemory(bytes.data(), bytes.size(), name));
-}
 
 TEST(XlsbReader, CorpusMatchesGoldenFiles)
 {
