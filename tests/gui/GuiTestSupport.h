@@ -1,6 +1,8 @@
 #pragma once
 #include <QApplication>
+#include <QFile>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QWidget>
 #include <functional>
 
@@ -13,6 +15,21 @@ T* child(QObject* parent, const char* name)
     if (!found)
         qFatal("no child named %s", name);
     return found;
+}
+
+inline QByteArray readAll(const QString& file)
+{
+    QFile in(file);
+    return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray("<missing>");
+}
+
+// The first column of every top-level entry of a list.
+inline QStringList itemTexts(QTreeWidget* list)
+{
+    QStringList texts;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        texts << list->topLevelItem(i)->text(0);
+    return texts;
 }
 
 // Runs `act` on the next modal window once it is shown (by a handler that is about to block

@@ -24,20 +24,6 @@ using Shown = FakeMessages::Shown;
 
 namespace {
 
-QByteArray readAll(const QString& file)
-{
-    QFile in(file);
-    return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray("<missing>");
-}
-
-QStringList texts(QTreeWidget* list)
-{
-    QStringList result;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        result << list->topLevelItem(i)->text(0);
-    return result;
-}
-
 QStringList ticks(QTreeWidget* list)
 {
     QStringList result;
@@ -164,27 +150,27 @@ private slots:
         f.writeBooks();
         OpenCounter counter;
         f.addFolder(f.data.path());
-        QCOMPARE(texts(f.sources), QStringList{f.data.path()});
+        QCOMPARE(itemTexts(f.sources), QStringList{f.data.path()});
         QCOMPARE(f.sources->topLevelItem(0)->data(0, Qt::UserRole).toInt(), 2);
         // Workbooks only, hidden ones and folders left out, sorted without regard to case.
-        QCOMPARE(texts(f.workbooks), (QStringList{"Book A.xlsx", "Book.B.xlsx", "c.XLSX"}));
+        QCOMPARE(itemTexts(f.workbooks), (QStringList{"Book A.xlsx", "Book.B.xlsx", "c.XLSX"}));
         QCOMPARE(ticks(f.workbooks), (QStringList{"x", "x", "x"}));
-        QCOMPARE(texts(f.sheets), (QStringList{"One", "Two", "Three"}));
+        QCOMPARE(itemTexts(f.sheets), (QStringList{"One", "Two", "Three"}));
         QCOMPARE(counter.opens, 1);
 
         f.untick(f.sheets, 1);
         f.click(f.workbooks, 1);
-        QCOMPARE(texts(f.sheets), (QStringList{"Alpha", "Beta"}));
+        QCOMPARE(itemTexts(f.sheets), (QStringList{"Alpha", "Beta"}));
         QCOMPARE(counter.opens, 2);
         f.untick(f.sheets, 0);
         f.click(f.workbooks, 0);  // restored from the cache, not reopened
-        QCOMPARE(texts(f.sheets), (QStringList{"One", "Two", "Three"}));
+        QCOMPARE(itemTexts(f.sheets), (QStringList{"One", "Two", "Three"}));
         QCOMPARE(ticks(f.sheets), (QStringList{"x", "-", "x"}));
         QCOMPARE(counter.opens, 2);
         // Moving with the keys shows the worksheets as a click does.
         f.workbooks->setFocus();
         QTest::keyClick(f.workbooks, Qt::Key_Down);
-        QCOMPARE(texts(f.sheets), (QStringList{"Alpha", "Beta"}));
+        QCOMPARE(itemTexts(f.sheets), (QStringList{"Alpha", "Beta"}));
         QTest::keyClick(f.workbooks, Qt::Key_Up);
         QCOMPARE(ticks(f.sheets), (QStringList{"x", "-", "x"}));
         QCOMPARE(counter.opens, 2);
@@ -214,14 +200,14 @@ private slots:
         const QString single = f.data.filePath("Book A.xlsx");
         f.addFile(single);
         QCOMPARE(f.dialogs.openRequests.last().caption, QStringLiteral("Select Excel File"));
-        QCOMPARE(texts(f.workbooks), QStringList{"Book A.xlsx"});
-        QCOMPARE(texts(f.sheets), (QStringList{"One", "Two", "Three"}));
+        QCOMPARE(itemTexts(f.workbooks), QStringList{"Book A.xlsx"});
+        QCOMPARE(itemTexts(f.sheets), (QStringList{"One", "Two", "Three"}));
         QTemporaryDir empty;
         f.addFolder(empty.path());  // no workbook: the worksheets stay
-        QVERIFY(texts(f.workbooks).isEmpty());
-        QCOMPARE(texts(f.sheets).size(), 3);
+        QVERIFY(itemTexts(f.workbooks).isEmpty());
+        QCOMPARE(itemTexts(f.sheets).size(), 3);
         f.addFile(single);  // the same file twice is allowed
-        QCOMPARE(texts(f.sources), (QStringList{single, empty.path(), single}));
+        QCOMPARE(itemTexts(f.sources), (QStringList{single, empty.path(), single}));
         f.dialogs.folders.clear();
         child<QToolButton>(&f.window, "Command5")->click();  // cancelled
         QCOMPARE(f.sources->topLevelItemCount(), 3);
@@ -231,7 +217,7 @@ private slots:
         child<QToolButton>(&f.window, "Command3")->click();
         QCOMPARE(f.sources->indexOfTopLevelItem(f.sources->currentItem()), 0);
         child<QToolButton>(&f.window, "Command4")->click();
-        QCOMPARE(texts(f.sources), (QStringList{empty.path(), single, single}));
+        QCOMPARE(itemTexts(f.sources), (QStringList{empty.path(), single, single}));
         QCOMPARE(f.sources->topLevelItem(1)->data(0, Qt::UserRole).toInt(), 1);
         QCOMPARE(f.sources->currentItem(), f.sources->topLevelItem(1));
 
@@ -239,12 +225,12 @@ private slots:
         f.click(f.sources, 0);
         child<QToolButton>(&f.window, "Command2")->click();
         QCOMPARE(f.sources->currentItem(), f.sources->topLevelItem(0));
-        QCOMPARE(texts(f.workbooks), QStringList{"Book A.xlsx"});
+        QCOMPARE(itemTexts(f.workbooks), QStringList{"Book A.xlsx"});
         f.click(f.sources, 1);
         child<QAction>(&f.window, "RemoveItem")->trigger();
-        QCOMPARE(texts(f.sources), QStringList{single});
+        QCOMPARE(itemTexts(f.sources), QStringList{single});
         child<QToolButton>(&f.window, "Command2")->click();
-        QVERIFY(texts(f.sources).isEmpty() && texts(f.workbooks).isEmpty() && texts(f.sheets).isEmpty());
+        QVERIFY(itemTexts(f.sources).isEmpty() && itemTexts(f.workbooks).isEmpty() && itemTexts(f.sheets).isEmpty());
         QVERIFY(f.window.sheetCache().name(1, 1).empty());
         QCOMPARE(f.messages.shown, QList<Shown>{});
         QVERIFY(!QGuiApplication::overrideCursor());
@@ -264,12 +250,12 @@ private slots:
         QCOMPARE(f.messages.shown[0].icon, MessageIcon::Critical);
         QVERIFY2(f.messages.shown[0].text.contains("Bad.xlsx"), qPrintable(f.messages.shown[0].text));
         QCOMPARE(f.messages.shown[1], (Shown{"Excel file open failed!", MessageIcon::Critical}));
-        QVERIFY(texts(f.sheets).isEmpty());
+        QVERIFY(itemTexts(f.sheets).isEmpty());
         f.messages.shown.clear();
 
         // In a batch: the broken one gives two messages, a deleted one gives one, the rest convert.
         f.addFolder(f.data.path());
-        QCOMPARE(texts(f.workbooks), (QStringList{"Bad.xlsx", "Book A.xlsx", "Book.B.xlsx", "c.XLSX"}));
+        QCOMPARE(itemTexts(f.workbooks), (QStringList{"Bad.xlsx", "Book A.xlsx", "Book.B.xlsx", "c.XLSX"}));
         f.messages.shown.clear();
         QVERIFY(QFile::remove(f.data.filePath("c.XLSX")));
         f.browseOutput(f.out.path());
@@ -336,7 +322,7 @@ private slots:
         Fixture f;
         QVERIFY(writeWorkbook(f.data.filePath("Charted.xlsx"), {{"Data", {{"1"}, {"2"}}}, {"More", {{"m"}}}}, true));
         f.addFolder(f.data.path());
-        QCOMPARE(texts(f.sheets), (QStringList{"Data", "More"}));
+        QCOMPARE(itemTexts(f.sheets), (QStringList{"Data", "More"}));
         f.browseOutput(f.out.path());
         f.convert();
         QCOMPARE(f.messages.shown, QList<Shown>{});

@@ -25,25 +25,11 @@ using gui::MainWindow;
 
 namespace {
 
-QByteArray readAll(const QString& file)
-{
-    QFile in(file);
-    return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray("<missing>");
-}
-
 void writeAll(const QString& file, const QByteArray& bytes)
 {
     QFile out(file);
     QVERIFY(out.open(QIODevice::WriteOnly));
     out.write(bytes);
-}
-
-QStringList itemTexts(QTreeWidget* list)
-{
-    QStringList texts;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        texts << list->topLevelItem(i)->text(0);
-    return texts;
 }
 
 QStringList comboTexts(QComboBox* combo)
