@@ -63,15 +63,7 @@ void expectGoldenCsv(const std::string& name, const std::string& csv)
     test::expectGolden(std::filesystem::path(TABULON_GOLDEN_DIR) / (name + ".csv"), csv);
 }
 
-std::string errorOf(const std::string& bytes)
-{
-    try {
-        convertToText(openXlsx, bytes, "book.xlsx");
-    } catch (const engine::Error& e) {
-        return e.what();
-    }
-    return "no error";
-}
+std::string errorOf(const std::string& bytes) { return readError(openXlsx, bytes, "book.xlsx"); }
 
 }  // namespace
 

@@ -77,6 +77,16 @@ std::string convertOrError(const ReaderFactory& open, const std::string& bytes, 
     }
 }
 
+std::string readError(const ReaderFactory& open, const std::string& bytes, const std::string& name)
+{
+    try {
+        convertToText(open, bytes, name);
+    } catch (const engine::Error& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
 void expectGolden(const std::filesystem::path& file, const std::string& got)
 {
     if (std::getenv("TABULON_UPDATE_GOLDEN")) {

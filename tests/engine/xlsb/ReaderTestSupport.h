@@ -40,6 +40,9 @@ std::string convertToText(const ReaderFactory& open, const std::string& bytes, c
 // convertToText, or "error: <message>\n" when it throws engine::Error.
 std::string convertOrError(const ReaderFactory& open, const std::string& bytes, const std::string& name);
 
+// The message of the engine::Error that converting `bytes` ends in, or "no error".
+std::string readError(const ReaderFactory& open, const std::string& bytes, const std::string& name);
+
 // Compares `got` with a golden file; TABULON_UPDATE_GOLDEN=1 rewrites the file instead.
 void expectGolden(const std::filesystem::path& file, const std::string& got);
 
