@@ -212,16 +212,34 @@ void SegmentReader::skip(uint64_t n)
 
 void SegmentReader::chars(size_t cch, bool wide, std::string& out)
 {
+    // The usual case: the whole string lies in the current segment.
+    if (m_pos < m_segments[m_segment].size()) {
+        const std::string_view seg = m_segments[m_segment];
+        const auto* p = reinterpret_cast<const uint8_t*>(seg.data()) + m_pos;
+        const size_t avail = seg.size() - m_pos;
+        if (wide && avail / 2 >= cch) {
+            appendUtf16(p, cch, out);
+            m_pos += cch * 2;
+            return;
+        }
+        if (!wide && avail >= cch) {
+            appendLatin1(p, cch, out);
+            m_pos += cch;
+            return;
+        }
+    }
+    // The string goes on in CONTINUE records. Gather its UTF-16 code units first, so that a
+    // surrogate pair split between two records is still read as one character.
+    std::string units;
     while (cch > 0) {
         if (m_pos >= m_segments[m_segment].size()) {
             if (!nextSegment())
                 throw Truncated{};
-            // The string goes on in a CONTINUE record, which restates the width.
+            // Each CONTINUE record restates the width.
             wide = (static_cast<uint8_t>(m_segments[m_segment][m_pos++]) & 1) != 0;
             continue;
         }
         const std::string_view seg = m_segments[m_segment];
-        const auto* p = reinterpret_cast<const uint8_t*>(seg.data()) + m_pos;
         const size_t avail = seg.size() - m_pos;
         if (wide) {
             const size_t take = std::min(cch, avail / 2);
@@ -229,16 +247,20 @@ void SegmentReader::chars(size_t cch, bool wide, std::string& out)
                 m_pos = seg.size();  // half a character at a segment's end: drop it
                 continue;
             }
-            appendUtf16(p, take, out);
+            units.append(seg.substr(m_pos, take * 2));
             m_pos += take * 2;
             cch -= take;
         } else {
             const size_t take = std::min(cch, avail);
-            appendLatin1(p, take, out);
+            for (size_t i = 0; i < take; ++i) {
+                units.push_back(seg[m_pos + i]);
+                units.push_back('\0');
+            }
             m_pos += take;
             cch -= take;
         }
     }
+    appendUtf16(reinterpret_cast<const uint8_t*>(units.data()), units.size() / 2, out);
 }
 
 void SegmentReader::unicodeString(size_t cch, std::string& out)

@@ -101,16 +101,19 @@ TEST(XlsRecords, SharedStringsSplitAcrossContinueRecords)
 {
     // String 1 starts 8-bit and goes on in UTF-16 after the break; string 2 has rich-text
     // runs and a phonetic block that straddle a break (no flag byte there); string 4's
-    // characters break again and switch back to 8-bit.
-    const std::string sstBody = u32(4) + u32(4) + u16(10) + std::string("\0abcde", 6);
+    // characters break again and switch back to 8-bit; string 5 is one emoji whose UTF-16
+    // surrogate pair is split by a break.
+    const std::string sstBody = u32(5) + u32(5) + u16(10) + std::string("\0abcde", 6);
     const std::string cont1 = std::string("\1", 1) + std::string("f\0g\0h\0i\0j\0", 10) + u16(3) + "\x0D" + u16(2) +
                               u32(6) + std::string("\xC4\0\xD6\0\xDC\0", 6) + std::string(4, 'R');
     const std::string cont2 = std::string(4, 'R') + std::string(6, 'P') + u16(2) + chars8("ok") + u16(3) + chars8("xy");
-    const std::string cont3 = std::string("\0z", 2);
-    const std::vector<Record> globals = {{0x00FC, sstBody}, {0x003C, cont1}, {0x003C, cont2}, {0x003C, cont3}};
-    Sheet sheet{"S", {labelSst(0, 0, 0), labelSst(0, 1, 1), labelSst(0, 2, 2), labelSst(0, 3, 3)}};
+    const std::string cont3 = std::string("\0z", 2) + u16(2) + std::string("\1\x3D\xD8", 3);
+    const std::string cont4 = std::string("\1\x42\xDE", 3);
+    const std::vector<Record> globals = {
+        {0x00FC, sstBody}, {0x003C, cont1}, {0x003C, cont2}, {0x003C, cont3}, {0x003C, cont4}};
+    Sheet sheet{"S", {labelSst(0, 0, 0), labelSst(0, 1, 1), labelSst(0, 2, 2), labelSst(0, 3, 3), labelSst(0, 4, 4)}};
     EXPECT_EQ(csv(compoundFile({{"Workbook", workbookStream(globals, {sheet})}})),
-              "abcdefghij,\xC3\x84\xC3\x96\xC3\x9C,ok,xyz\r\n");
+              "abcdefghij,\xC3\x84\xC3\x96\xC3\x9C,ok,xyz,\xF0\x9F\x99\x82\r\n");
 }
 
 TEST(XlsRecords, Biff5TextGoesThroughTheCodePage)
