@@ -2,10 +2,7 @@
 // Input starting with "PK" is taken as a package. Anything else is split at lines "====" into
 // the XML parts of a package built here, so that mutations reach the XML readers instead of
 // stopping at the zip checksums.
-#include <zip.h>
-
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
@@ -16,6 +13,7 @@
 #include "engine/Workbook.h"
 #include "engine/io/Zip.h"
 #include "engine/ooxml/OoxmlReader.h"
+#include "tests/support/ZipBuilder.h"
 
 using namespace tabulon::engine;
 
@@ -34,28 +32,10 @@ std::string package(const std::string& input)
             break;
         start = end + 6;
     }
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t* source = zip_source_buffer_create(nullptr, 0, 0, &error);
-    zip_source_keep(source);
-    zip_t* archive = zip_open_from_source(source, ZIP_TRUNCATE, &error);
-    for (size_t i = 0; i < parts.size(); ++i) {
-        zip_source_t* data = zip_source_buffer(archive, parts[i].data(), parts[i].size(), 0);
-        const zip_int64_t index = zip_file_add(archive, kParts[i], data, 0);
-        zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0);
-    }
-    zip_close(archive);
-    std::string out;
-    if (zip_source_open(source) == 0) {
-        char buffer[65536];
-        zip_int64_t n;
-        while ((n = zip_source_read(source, buffer, sizeof buffer)) > 0)
-            out.append(buffer, static_cast<size_t>(n));
-        zip_source_close(source);
-    }
-    zip_source_free(source);
-    zip_error_fini(&error);
-    return out;
+    tabulon::test::ZipBuilder zip;
+    for (size_t i = 0; i < parts.size(); ++i)
+        zip.add(kParts[i], parts[i], false);
+    return zip.bytes();
 }
 }  // namespace
 
