@@ -284,18 +284,22 @@ void writeSheetCsv(BookReader& reader, const CellRenderer& renderer, size_t shee
                    const std::filesystem::path& target, const std::string& bookName)
 {
     csv::CsvWriter writer(target, target.string());
-    if (auto hint = reader.dimension(sheetIndex); hint && plausible(*hint)) {
+    // One streaming pass over a range fixed in advance; false when the cells did not fit it.
+    auto streamInto = [&](const CellRange& range) {
         try {
-            CsvSink sink(writer, renderer, *hint);
+            CsvSink sink(writer, renderer, range);
             reader.readSheet(sheetIndex, sink);
             sink.finish();
             writer.commit();
-            return;
+            return true;
         } catch (const RangeMiss&) {
         } catch (const OrderMiss&) {
         }
         writer.restart();
-    }
+        return false;
+    };
+    if (auto hint = reader.dimension(sheetIndex); hint && plausible(*hint) && streamInto(*hint))
+        return;
 
     RangeScan scan;
     reader.readSheet(sheetIndex, scan);
@@ -303,19 +307,9 @@ void writeSheetCsv(BookReader& reader, const CellRenderer& renderer, size_t shee
         writer.commit();  // a sheet without cells is an empty file
         return;
     }
-    if (scan.bounds.ordered) {
-        try {
-            CsvSink sink(writer, renderer, scan.bounds.range);
-            reader.readSheet(sheetIndex, sink);
-            sink.finish();
-            writer.commit();
-            return;
-        } catch (const RangeMiss&) {
-        } catch (const OrderMiss&) {
-        }
-        // A reader that streams differently on a second pass: collect instead.
-        writer.restart();
-    }
+    // A reader that streams differently on a second pass falls through to collecting.
+    if (scan.bounds.ordered && streamInto(scan.bounds.range))
+        return;
     CollectSink collect(renderer, bookName);
     reader.readSheet(sheetIndex, collect);
     Bounds bounds;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "../ErrorLiterals.h"
 #include "../Error.h"
 #include "../io/Cfb.h"
 #include "XlsCrypto.h"
@@ -202,21 +203,6 @@ double decodeRk(uint32_t rk)
         std::memcpy(&v, &bits, 8);
     }
     return (rk & 1) ? v / 100 : v;
-}
-
-std::string_view errorText(uint8_t code)
-{
-    switch (code) {
-    case 0x00: return "#NULL!";
-    case 0x07: return "#DIV/0!";
-    case 0x0F: return "#VALUE!";
-    case 0x17: return "#REF!";
-    case 0x1D: return "#NAME?";
-    case 0x24: return "#NUM!";
-    case 0x2A: return "#N/A";
-    case 0x2B: return "#GETTING_DATA";
-    default: return "#N/A";
-    }
 }
 
 // The built-in formats of BIFF2 and BIFF3, whose numbering differs from later versions;
@@ -773,7 +759,7 @@ private:
         void boolErr(uint32_t row, uint32_t col, uint32_t style, uint8_t value, uint8_t isError)
         {
             if (isError)
-                emit(row, col, CellKind::Error, style, 0, errorText(value));
+                emit(row, col, CellKind::Error, style, 0, binaryErrorLiteral(value));
             else
                 emit(row, col, CellKind::Bool, style, value ? 1 : 0);
         }
@@ -794,7 +780,7 @@ private:
                 m_pendingStyle = style;
                 return;
             case 1: emit(row, col, CellKind::Bool, style, f.u8(at + 2) ? 1 : 0); return;
-            case 2: emit(row, col, CellKind::Error, style, 0, errorText(f.u8(at + 2))); return;
+            case 2: emit(row, col, CellKind::Error, style, 0, binaryErrorLiteral(f.u8(at + 2))); return;
             case 3: emit(row, col, CellKind::Text, style); return;  // an empty string
             default: emit(row, col, CellKind::Blank, style); return;
             }

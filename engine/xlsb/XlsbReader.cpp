@@ -4,6 +4,7 @@
 #include <type_traits>
 #include <unordered_map>
 
+#include "../ErrorLiterals.h"
 #include "../Error.h"
 #include "../io/Zip.h"
 #include "PackageRels.h"
@@ -38,21 +39,6 @@ enum : uint32_t {
     kBeginCellXfs = 0x269,
     kEndCellXfs = 0x26A,
 };
-
-std::string_view errorLiteral(uint8_t code)
-{
-    switch (code) {
-    case 0x00: return "#NULL!";
-    case 0x07: return "#DIV/0!";
-    case 0x0F: return "#VALUE!";
-    case 0x17: return "#REF!";
-    case 0x1D: return "#NAME?";
-    case 0x24: return "#NUM!";
-    case 0x2A: return "#N/A";
-    case 0x2B: return "#GETTING_DATA";
-    default: return "#N/A";
-    }
-}
 
 // An RK number: a 30-bit integer or the top 30 bits of a double, optionally divided by 100.
 double decodeRk(uint32_t rk)
@@ -201,7 +187,7 @@ private:
         case kCellError:
         case kFmlaError:
             cell.kind = CellKind::Error;
-            cell.text = errorLiteral(c.u8());
+            cell.text = binaryErrorLiteral(c.u8());
             break;
         case kCellBool:
         case kFmlaBool:
