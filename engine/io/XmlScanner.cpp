@@ -184,6 +184,7 @@ bool XmlScanner::refill()
         m_capacity = capacity;
     } else if (m_pos > 0) {
         std::memmove(m_owned.get(), m_owned.get() + m_pos, m_end - m_pos);
+        m_base += m_pos;
         m_end -= m_pos;
         m_pos = 0;
     }

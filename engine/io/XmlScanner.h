@@ -56,6 +56,9 @@ public:
     uint32_t depth() const { return m_depth; }
     // The current tag's name as written, with its prefix.
     std::string_view qualifiedName() const { return m_qname; }
+    // Offset in the document of the next byte not yet scanned (before a call to next(), where
+    // its token begins, or the comments and processing instructions before it).
+    uint64_t offset() const { return m_base + m_pos; }
 
     // Shortcuts for the worksheet's hot path; each does nothing and returns false unless the
     // next bytes are exactly what it looks for (then they are consumed).
@@ -114,6 +117,7 @@ private:
     size_t m_capacity = 0;
     size_t m_pos = 0;
     size_t m_end = 0;
+    uint64_t m_base = 0;  // document offset of m_data[0]
     bool m_eof = false;
     bool m_pendingEnd = false;
     bool m_selfClosing = false;

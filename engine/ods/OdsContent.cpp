@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <memory>
 #include <string_view>
 
 #include "../Error.h"
@@ -90,14 +91,19 @@ void OdsContent::refuse(std::string problem)
         m_problem = std::move(problem);
 }
 
-void OdsContent::run(const ZipArchive& zip, uint64_t part, std::optional<size_t> target, CellSink* sink)
+void OdsContent::run(const ZipArchive& zip, uint64_t part, std::optional<size_t> target, CellSink* sink,
+                     ByteSource* source)
 {
     m_target = target;
-    auto stream = zip.stream(part);
-    ZipSource source(*stream);
+    std::unique_ptr<ZipStream> stream;
+    std::optional<ZipSource> zipSource;
+    if (!source) {
+        stream = zip.stream(part);
+        source = &zipSource.emplace(*stream);
+    }
     // Prefixes are not resolved: OpenDocument names its elements by distinct local names.
-    XmlScanner x(source, zip.displayName(), zip.partName(part));
-    for (XmlScanner::Token t; (t = x.next()) != XmlScanner::Token::End;) {
+    XmlScanner x(*source, zip.displayName(), zip.partName(part));
+    for (XmlScanner::Token t; (m_tokenBegin = x.offset(), t = x.next()) != XmlScanner::Token::End;) {
         if (t == XmlScanner::Token::StartTag) {
             start(x);
         } else if (t == XmlScanner::Token::EndTag) {
@@ -198,12 +204,14 @@ void OdsContent::start(XmlScanner& x)
             else if (a.name == "style-name")
                 table.styleName = value(a);
         }
+        table.begin = m_tokenBegin;
         m_inTarget = m_target && *m_target == m_tables.size();
         m_tables.push_back(std::move(table));
         m_rowIndex = 0;
         if (!m_inTarget) {
             // Listing tables or reading another one: this table's rows are not needed.
             x.skipElement();
+            m_tables.back().end = x.offset();
             --m_depth;
             return;
         }

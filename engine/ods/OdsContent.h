@@ -18,10 +18,14 @@ public:
     struct Table {
         std::string name;
         std::string styleName;
+        // Where the table element begins and ends in the inflated part (end exclusive).
+        uint64_t begin = 0, end = 0;
     };
 
-    // Reads the part. `target` is the index of the table to stream to `sink`.
-    void run(const ZipArchive& zip, uint64_t part, std::optional<size_t> target, CellSink* sink);
+    // Reads the part, or `source` in its place (errors still name the part). `target` is the
+    // index of the table to stream to `sink`.
+    void run(const ZipArchive& zip, uint64_t part, std::optional<size_t> target, CellSink* sink,
+             ByteSource* source = nullptr);
 
     bool sawSpreadsheet() const { return m_sawSpreadsheet; }
     const std::vector<Table>& tables() const { return m_tables; }
@@ -78,6 +82,7 @@ private:
     int m_skipDepth = -1;    // depth of an element whose text is not part of the cell
     int m_paragraphDepth = -1;
     bool m_inTarget = false;
+    uint64_t m_tokenBegin = 0;  // offset of the token being handled
 
     uint64_t m_rowIndex = 0;
     uint64_t m_colIndex = 0;

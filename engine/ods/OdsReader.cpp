@@ -1,5 +1,8 @@
 #include "OdsReader.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <unordered_set>
 
 #include "../Error.h"
@@ -8,6 +11,171 @@
 
 namespace tabulon::engine {
 namespace {
+
+// A copy of the inflated content.xml, kept while the tables are listed so that each sheet is
+// read from its own bytes instead of inflating and scanning the part up to it again. Small
+// parts stay in memory; larger ones go to an unlinked temporary file. The zip layer caps the
+// part, and so the spool. When the file cannot be written, the spool gives up and the reader
+// falls back to scanning the part.
+class Spool {
+public:
+    static constexpr size_t kMaxInMemory = size_t(16) << 20;
+
+    Spool() = default;
+    Spool(const Spool&) = delete;
+    Spool& operator=(const Spool&) = delete;
+    ~Spool()
+    {
+        if (m_file)
+            std::fclose(m_file);
+    }
+
+    bool usable() const { return !m_broken; }
+    uint64_t size() const { return m_size; }
+
+    void append(const char* data, size_t size)
+    {
+        if (m_broken || size == 0)
+            return;
+        if (!m_file && m_memory.size() + size > kMaxInMemory) {
+            m_file = std::tmpfile();
+            if (!m_file || !write(m_memory.data(), m_memory.size())) {
+                giveUp();
+                return;
+            }
+            std::string().swap(m_memory);
+        }
+        if (m_file) {
+            if (!write(data, size)) {
+                giveUp();
+                return;
+            }
+        } else {
+            m_memory.append(data, size);
+        }
+        m_size += size;
+    }
+
+    // Copies up to `size` bytes from `offset`; returns how many (0 past the end or on error).
+    size_t read(uint64_t offset, char* buffer, size_t size)
+    {
+        if (m_broken || offset >= m_size)
+            return 0;
+        size = static_cast<size_t>(std::min<uint64_t>(size, m_size - offset));
+        if (!m_file) {
+            std::memcpy(buffer, m_memory.data() + offset, size);
+            return size;
+        }
+        // A stream that was written to must be positioned before it is read from.
+        if (m_writing || m_position != offset) {
+            if (!seek(offset))
+                return 0;
+            m_writing = false;
+        }
+        const size_t n = std::fread(buffer, 1, size, m_file);
+        m_position = offset + n;
+        return n;
+    }
+
+private:
+    bool write(const char* data, size_t size)
+    {
+        m_writing = true;
+        return std::fwrite(data, 1, size, m_file) == size;
+    }
+    bool seek(uint64_t offset)
+    {
+#if defined(_WIN32)
+        const bool ok = _fseeki64(m_file, static_cast<__int64>(offset), SEEK_SET) == 0;
+#else
+        const bool ok = fseeko(m_file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+        m_position = offset;
+        return ok;
+    }
+    void giveUp()
+    {
+        m_broken = true;
+        std::string().swap(m_memory);
+        if (m_file)
+            std::fclose(m_file);
+        m_file = nullptr;
+    }
+
+    std::string m_memory;
+    std::FILE* m_file = nullptr;
+    uint64_t m_size = 0;
+    uint64_t m_position = 0;
+    bool m_writing = false;
+    bool m_broken = false;
+};
+
+// Inflates the part and copies what it reads into the spool.
+class TeeSource final : public ByteSource {
+public:
+    TeeSource(ZipStream& stream, Spool& spool) : m_stream(stream), m_spool(spool) {}
+    size_t read(char* buffer, size_t capacity) override
+    {
+        const size_t n = m_stream.read(buffer, capacity);
+        m_spool.append(buffer, n);
+        return n;
+    }
+
+private:
+    ZipStream& m_stream;
+    Spool& m_spool;
+};
+
+// One table's bytes from the spool inside the elements that lead to it. Tags are matched by
+// local name, so the prefixes need no declarations.
+class TableSource final : public ByteSource {
+public:
+    TableSource(Spool& spool, uint64_t begin, uint64_t end, const std::string& fileName)
+        : m_spool(spool), m_position(begin), m_end(end), m_fileName(fileName)
+    {
+    }
+    size_t read(char* buffer, size_t capacity) override
+    {
+        static constexpr std::string_view kHead =
+            "<office:document-content><office:body><office:spreadsheet>";
+        static constexpr std::string_view kTail =
+            "</office:spreadsheet></office:body></office:document-content>";
+        if (m_stage == 0)
+            return copy(kHead, buffer, capacity);
+        if (m_stage == 1) {
+            if (m_position < m_end) {
+                const size_t want = static_cast<size_t>(std::min<uint64_t>(capacity, m_end - m_position));
+                const size_t n = m_spool.read(m_position, buffer, want);
+                if (n == 0)
+                    throw Error(describe(m_fileName, "the temporary copy of its content could not be read back"));
+                m_position += n;
+                return n;
+            }
+            m_stage = 2;
+            m_done = 0;
+        }
+        return copy(kTail, buffer, capacity);
+    }
+
+private:
+    size_t copy(std::string_view text, char* buffer, size_t capacity)
+    {
+        const size_t n = std::min(capacity, text.size() - m_done);
+        std::memcpy(buffer, text.data() + m_done, n);
+        m_done += n;
+        if (m_done == text.size() && m_stage < 2) {
+            ++m_stage;
+            m_done = 0;
+        }
+        return n;
+    }
+
+    Spool& m_spool;
+    uint64_t m_position, m_end;
+    const std::string& m_fileName;
+    int m_stage = 0;
+    size_t m_done = 0;
+};
 
 // OpenDocument spreadsheets store each cell's displayed text, so the reader hands that over
 // as it is; number formats are not needed and the style table stays empty ("General" for the
@@ -25,7 +193,12 @@ public:
             fail("the package has no content.xml part");
         m_content = *content;
         OdsContent scan;
-        scan.run(*m_zip, m_content, std::nullopt, nullptr);
+        {
+            // Inflating ahead in a second thread pays for large parts only.
+            auto stream = m_zip->stream(m_content, m_zip->statedSize(m_content) > (uint64_t(4) << 20));
+            TeeSource tee(*stream, m_spool);
+            scan.run(*m_zip, m_content, std::nullopt, nullptr, &tee);
+        }
         if (!scan.sawSpreadsheet())
             fail("the document is not a spreadsheet");
         const std::unordered_set<std::string> hidden(scan.hiddenTableStyles().begin(), scan.hiddenTableStyles().end());
@@ -35,6 +208,7 @@ public:
             if (hidden.count(table.styleName))
                 info.visibility = SheetVisibility::Hidden;
             m_sheets.push_back(std::move(info));
+            m_spans.emplace_back(table.begin, table.end);
         }
     }
 
@@ -46,7 +220,12 @@ public:
     void readSheet(size_t sheetIndex, CellSink& sink) override
     {
         OdsContent content;
-        content.run(*m_zip, m_content, sheetIndex, &sink);
+        if (m_spool.usable() && sheetIndex < m_spans.size() && m_spans[sheetIndex].second <= m_spool.size()) {
+            TableSource table(m_spool, m_spans[sheetIndex].first, m_spans[sheetIndex].second, m_zip->displayName());
+            content.run(*m_zip, m_content, 0, &sink, &table);
+        } else {
+            content.run(*m_zip, m_content, sheetIndex, &sink);
+        }
     }
 
 private:
@@ -55,6 +234,8 @@ private:
     std::unique_ptr<ZipArchive> m_zip;
     uint64_t m_content = 0;
     std::vector<SheetInfo> m_sheets;
+    std::vector<std::pair<uint64_t, uint64_t>> m_spans;  // each table's bytes in the spool
+    Spool m_spool;
     StyleTable m_styles;
 };
 
