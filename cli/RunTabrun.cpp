@@ -243,32 +243,6 @@ void Run::convertWorkbookFile(const std::string& path, std::string target)
     }
 }
 
-bool lessIgnoringCase(const std::string& a, const std::string& b)
-{
-    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
-    const bool less = std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                                   [&](char x, char y) { return lower(x) < lower(y); });
-    if (less)
-        return true;
-    const bool greater = std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(),
-                                                      [&](char x, char y) { return lower(x) < lower(y); });
-    return !greater && a < b;  // equal but for case: a fixed order all the same
-}
-
-bool isWorkbookName(const std::string& name)
-{
-    if (name.empty() || name[0] == '.')
-        return false;
-    const size_t dot = name.rfind('.');
-    if (dot == std::string::npos)
-        return false;
-    std::string ext = name.substr(dot + 1);
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return ext.starts_with("xls") || ext == "ods";
-}
-
 }  // namespace
 
 bool collectWorkbooks(const std::string& folder, std::vector<std::string>& files, std::string& problem, size_t limit)
@@ -277,15 +251,8 @@ bool collectWorkbooks(const std::string& folder, std::vector<std::string>& files
     std::string prefix = folder;
     if (prefix.empty() || prefix.back() != core::kPathSeparator)
         prefix += core::kPathSeparator;
-    std::vector<std::string> names;
     std::error_code ec;
-    fs::directory_iterator it(fs::path(folder), ec), end;
-    for (; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        std::error_code typeError;
-        if (isWorkbookName(name) && it->is_regular_file(typeError))
-            names.push_back(name);
-    }
+    const std::vector<std::string> names = core::workbookNamesIn(fs::path(folder), ec);
     if (ec) {
         problem = "cannot list the folder " + inQuotes(folder) + ": " + lowerFirst(ec.message()) + "; nothing was converted.";
         return false;
@@ -295,7 +262,6 @@ bool collectWorkbooks(const std::string& folder, std::vector<std::string>& files
                   " workbooks; nothing was converted.";
         return false;
     }
-    std::sort(names.begin(), names.end(), lessIgnoringCase);
     for (const auto& name : names)
         files.push_back(prefix + name);
     return true;

@@ -7,15 +7,6 @@ namespace tabulon::core {
 
 namespace {
 
-std::string lowerAscii(std::string_view s)
-{
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 std::string replaceAll(std::string_view text, std::string_view what, std::string_view with)
 {
     std::string out;

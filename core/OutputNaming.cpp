@@ -65,14 +65,7 @@ std::string csvBaseName(std::string_view bookName, std::string_view sheetName, i
     std::string raw;
     switch (mode) {
     case static_cast<int>(NamingMode::SheetName): {
-        auto lower = [](std::string_view s) {
-            std::string out(s);
-            for (char& c : out)
-                if (c >= 'A' && c <= 'Z')
-                    c = static_cast<char>(c - 'A' + 'a');
-            return out;
-        };
-        raw = lower(sheetName) == lower(bookName) ? std::string(bookName) + "_" + std::string(sheetName)
+        raw = lowerAscii(sheetName) == lowerAscii(bookName) ? std::string(bookName) + "_" + std::string(sheetName)
                                                   : std::string(sheetName);
         break;
     }

@@ -1,5 +1,6 @@
 #include "PathHelpers.h"
 
+#include <algorithm>
 #include <system_error>
 
 #if defined(_WIN32)
@@ -75,6 +76,36 @@ std::string stripSpacesAndDots(std::string_view name)
         if (c != ' ' && c != '.')
             out += c;
     return out;
+}
+
+std::string lowerAscii(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::vector<std::string> workbookNamesIn(const std::filesystem::path& folder, std::error_code& error)
+{
+    error.clear();
+    std::vector<std::string> names;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        std::string name = it->path().filename().string();
+        if (name.empty() || name.front() == '.')
+            continue;
+        const size_t dot = name.rfind('.');
+        const std::string extension = dot == std::string::npos ? std::string() : lowerAscii(name.substr(dot + 1));
+        std::error_code typeError;
+        if ((extension.starts_with("xls") || extension == "ods") && it->is_regular_file(typeError))
+            names.push_back(std::move(name));
+    }
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const std::string la = lowerAscii(a), lb = lowerAscii(b);
+        return la != lb ? la < lb : a < b;
+    });
+    return names;
 }
 
 }  // namespace tabulon::core

@@ -2,6 +2,8 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <vector>
 
 namespace tabulon::core {
 
@@ -20,6 +22,15 @@ std::string stripExtension(std::string_view name);
 
 // The name with every space (U+0020) and every "." removed; other blanks stay.
 std::string stripSpacesAndDots(std::string_view name);
+
+// The names of the workbooks directly inside `folder`: ordinary files, not hidden, whose
+// extension begins with "xls" or is "ods" without regard to case, sorted by name without
+// regard to case (names equal but for case in a fixed order). Sets `error` when the folder
+// cannot be listed; the names found until then are returned.
+std::vector<std::string> workbookNamesIn(const std::filesystem::path& folder, std::error_code& error);
+
+// The text with ASCII capitals made small; other characters stay.
+std::string lowerAscii(std::string_view text);
 
 // The platform's path separator as text, for joins written as folder + separator + name.
 inline constexpr char kPathSeparator = static_cast<char>(std::filesystem::path::preferred_separator);

@@ -392,12 +392,6 @@ public:
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-bool isWorkbookName(const std::filesystem::path& name)
-{
-    const QString extension = fromPath(name.extension()).toLower();
-    return extension.startsWith(QLatin1String(".xls")) || extension == QLatin1String(".ods");
-}
-
 QTreeWidgetItem* tickedItem(QTreeWidget* list, const QString& text, bool ticked)
 {
     auto* item = new QTreeWidgetItem(list, {text});
@@ -543,21 +537,9 @@ void MainWindow::listWorkbooks(const QString& source)
     if (core::pathKind(path) == core::PathKind::File) {
         names << fromPath(path.filename());
     } else if (core::pathKind(path) == core::PathKind::Folder) {
-        // Ordinary workbook files of the folder itself, hidden ones left out, sorted by name
-        // without regard to case so that runs are repeatable.
-        std::error_code error;
-        for (std::filesystem::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
-            const std::filesystem::path name = it->path().filename();
-            if (name.empty() || name.native().front() == '.' || !isWorkbookName(name))
-                continue;
-            std::error_code typeError;
-            if (it->is_regular_file(typeError))
-                names << fromPath(name);
-        }
-        std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-            const int order = a.compare(b, Qt::CaseInsensitive);
-            return order != 0 ? order < 0 : a < b;
-        });
+        std::error_code error;  // a folder that cannot be listed shows what was found
+        for (const std::string& name : core::workbookNamesIn(path, error))
+            names << fromPath(name);
     }
     for (const QString& name : names.mid(0, core::SheetSelection::kMaxWorkbooks))
         tickedItem(m_workbookList, name, true);
