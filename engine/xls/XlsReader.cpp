@@ -148,6 +148,29 @@ private:
     bool m_unread = false;
 };
 
+// Moves to the next record of the current substream, stepping over the substreams embedded
+// in it (a chart inside a sheet). False at the substream's EOF (then `ended` is set) or at
+// the end of the stream.
+bool nextInSubstream(RecordReader& r, bool& ended)
+{
+    int depth = 0;
+    while (r.next()) {
+        const uint16_t type = r.type();
+        if (isBof(type)) {
+            ++depth;
+        } else if (type == kEof) {
+            if (depth == 0) {
+                ended = true;
+                return false;
+            }
+            --depth;
+        } else if (depth == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Little-endian fields of one record body; throws Truncated past its end.
 class Fields {
 public:
@@ -318,24 +341,9 @@ private:
         std::vector<RawSheet> rawSheets;
         std::vector<std::pair<uint32_t, std::string>> rawFormats;
         uint32_t formatCount = 0;
-        int depth = 0;
         bool ended = false;
-        while (r.next()) {
+        while (nextInSubstream(r, ended)) {
             const uint16_t type = r.type();
-            if (isBof(type)) {
-                ++depth;
-                continue;
-            }
-            if (type == kEof) {
-                if (depth == 0) {
-                    ended = true;
-                    break;
-                }
-                --depth;
-                continue;
-            }
-            if (depth > 0)
-                continue;
             Fields f(r.data(), r.size());
             switch (type) {
             case kFilePass: {
@@ -577,25 +585,9 @@ private:
             m_reader.seek(m_book.m_offsets[m_index]);
             if (!m_reader.next() || !isBof(m_reader.type()))
                 m_book.fail("sheet \"" + m_book.m_sheets[m_index].name + "\" cannot be found in the file");
-            int depth = 0;
             bool ended = false;
-            while (m_reader.next()) {
-                const uint16_t type = m_reader.type();
-                if (isBof(type)) {
-                    ++depth;  // an embedded chart's substream
-                    continue;
-                }
-                if (type == kEof) {
-                    if (depth == 0) {
-                        ended = true;
-                        break;
-                    }
-                    --depth;
-                    continue;
-                }
-                if (depth == 0)
-                    record(type);
-            }
+            while (nextInSubstream(m_reader, ended))
+                record(m_reader.type());
             // Cells up to the cut went out already; the save fails rather than pass for whole.
             if (!ended)
                 m_book.fail("worksheet \"" + m_book.m_sheets[m_index].name + "\" is cut short (the file ends inside it)");
