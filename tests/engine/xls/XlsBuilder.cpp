@@ -21,34 +21,15 @@ std::string f64(double v)
 
 std::string chars8(std::string_view latin1) { return std::string(1, '\0') + std::string(latin1); }
 
-std::string chars16(std::u16string_view text)
-{
-    std::string s(1, '\1');
-    for (char16_t c : text)
-        s += u16(c);
-    return s;
-}
-
 std::string record(uint16_t type, std::string_view body)
 {
     return u16(type) + u16(static_cast<uint16_t>(body.size())) + std::string(body);
 }
 
-Record number(uint16_t row, uint16_t col, double v, uint16_t xf)
-{
-    return {0x0203, u16(row) + u16(col) + u16(xf) + f64(v)};
-}
-
+Record number(uint16_t row, uint16_t col, double v, uint16_t xf) { return {0x0203, u16(row) + u16(col) + u16(xf) + f64(v)}; }
 Record labelSst(uint16_t row, uint16_t col, uint32_t index, uint16_t xf)
 {
     return {0x00FD, u16(row) + u16(col) + u16(xf) + u32(index)};
-}
-
-Record blank(uint16_t row, uint16_t col, uint16_t xf) { return {0x0201, u16(row) + u16(col) + u16(xf)}; }
-
-Record label8(uint16_t row, uint16_t col, std::string_view latin1, uint16_t xf)
-{
-    return {0x0204, u16(row) + u16(col) + u16(xf) + u16(static_cast<uint16_t>(latin1.size())) + chars8(latin1)};
 }
 
 Record formula(uint16_t row, uint16_t col, std::string_view value8, uint16_t xf)
@@ -57,32 +38,27 @@ Record formula(uint16_t row, uint16_t col, std::string_view value8, uint16_t xf)
     return {0x0006, u16(row) + u16(col) + u16(xf) + std::string(value8) + u16(0) + u32(0) + u16(0)};
 }
 
-std::string formulaNumber(double v) { return f64(v); }
-
 std::string formulaTagged(uint8_t type, uint8_t value)
 {
     return std::string{static_cast<char>(type), 0, static_cast<char>(value), 0, 0, 0, '\xFF', '\xFF'};
 }
 
-std::string workbookStream(const std::vector<Record>& globals, const std::vector<Sheet>& sheets, bool biff5,
-                           bool withDefaultXfs)
+std::string workbookStream(const std::vector<Record>& globals, const std::vector<Sheet>& sheets, bool biff5)
 {
     const std::string bof = biff5 ? u16(0x0500) + u16(0x0005) + u16(0) + u16(0)
                                   : u16(0x0600) + u16(0x0005) + u16(0) + u16(0) + u32(0) + u32(0);
     std::string head = record(0x0809, bof);
-    if (withDefaultXfs)
-        for (int i = 0; i < 16; ++i)
-            head += record(0x00E0, u16(0) + u16(0) + u16(i < 15 ? 0xFFF5 : 0x0001) + std::string(biff5 ? 10 : 14, '\0'));
+    for (int i = 0; i < 16; ++i)
+        head += record(0x00E0, u16(0) + u16(0) + u16(i < 15 ? 0xFFF5 : 0x0001) + std::string(biff5 ? 10 : 14, '\0'));
     for (const auto& r : globals)
         head += record(r.type, r.body);
 
     std::vector<std::string> boundBodies;
     size_t boundSize = 0;
     for (const auto& s : sheets) {
-        std::string tail = std::string(1, static_cast<char>(s.state)) + std::string(1, static_cast<char>(s.type)) +
-                           std::string(1, static_cast<char>(s.name.size())) + (biff5 ? s.name : chars8(s.name));
-        boundBodies.push_back(tail);
-        boundSize += 4 + 4 + tail.size();
+        boundBodies.push_back(std::string{static_cast<char>(s.state), static_cast<char>(s.type),
+                                          static_cast<char>(s.name.size())} + (biff5 ? s.name : chars8(s.name)));
+        boundSize += 8 + boundBodies.back().size();
     }
     const std::string eof = record(0x000A, "");
     uint32_t offset = static_cast<uint32_t>(head.size() + boundSize + eof.size());
@@ -204,17 +180,12 @@ std::string compoundFile(const std::vector<std::pair<std::string, std::string>>&
     std::string out = header;
     for (uint32_t v : fat)
         out += u32(v);
-    out += dir;
     std::string miniFatBytes;
     for (uint32_t v : miniFat)
         miniFatBytes += u32(v);
     miniFatBytes.resize(miniFatSectors * sector, '\xFF');
-    out += miniFatBytes;
-    std::string miniBytes = mini;
-    miniBytes.resize(miniSectors * sector, '\0');
-    out += miniBytes;
-    out += body;
-    return out;
+    mini.resize(miniSectors * sector, '\0');
+    return out + dir + miniFatBytes + mini + body;
 }
 
 std::string encryptRc4(const std::string& workbook, std::u16string_view password)

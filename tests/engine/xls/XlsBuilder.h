@@ -13,7 +13,6 @@ std::string u32(uint32_t v);
 std::string f64(double v);
 // A BIFF8 string body: flags byte then the characters, 8-bit when they all fit.
 std::string chars8(std::string_view latin1);
-std::string chars16(std::u16string_view text);
 
 struct Record {
     uint16_t type;
@@ -24,12 +23,8 @@ std::string record(uint16_t type, std::string_view body);
 // Cell records of BIFF5/8 (row, column, XF index first).
 Record number(uint16_t row, uint16_t col, double v, uint16_t xf = 15);
 Record labelSst(uint16_t row, uint16_t col, uint32_t index, uint16_t xf = 15);
-Record blank(uint16_t row, uint16_t col, uint16_t xf = 15);
-// A BIFF8 LABEL with an 8-bit string.
-Record label8(uint16_t row, uint16_t col, std::string_view latin1, uint16_t xf = 15);
 // A formula with the 8 bytes of its cached value (no parsed expression is needed).
 Record formula(uint16_t row, uint16_t col, std::string_view value8, uint16_t xf = 15);
-std::string formulaNumber(double v);
 std::string formulaTagged(uint8_t type, uint8_t value = 0);  // 0 string, 1 bool, 2 error, 3 empty
 
 struct Sheet {
@@ -40,10 +35,8 @@ struct Sheet {
 };
 
 // A BIFF8 (or BIFF5) workbook stream: BOF, `globals`, one BOUNDSHEET per sheet, EOF, then
-// the sheets. `globals` usually holds XF, FORMAT, SST records; 16 default XFs are added first
-// unless `withDefaultXfs` is false.
-std::string workbookStream(const std::vector<Record>& globals, const std::vector<Sheet>& sheets, bool biff5 = false,
-                           bool withDefaultXfs = true);
+// the sheets. `globals` usually holds XF, FORMAT, SST records; 16 default XFs come first.
+std::string workbookStream(const std::vector<Record>& globals, const std::vector<Sheet>& sheets, bool biff5 = false);
 
 // A compound file holding the given streams at the root; streams under 4096 bytes go to the
 // mini stream, as writers do.

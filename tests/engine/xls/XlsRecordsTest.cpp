@@ -59,7 +59,7 @@ TEST(XlsRecords, CellRecordsOfEveryKind)
                     {0x0200, u32(0) + u32(6) + u16(0) + u16(6) + u16(0)},
                     labelSst(0, 0, 0),
                     labelSst(0, 1, 1),
-                    label8(0, 2, "label"),
+                    {0x0204, u16(0) + u16(2) + u16(15) + u16(5) + chars8("label")},
                     {0x00D6, rstring},
                     number(1, 0, 1.5, 16),
                     rk(1, 1, (123u << 2) | 2),
@@ -69,9 +69,9 @@ TEST(XlsRecords, CellRecordsOfEveryKind)
                     {0x00BD, mulrk},
                     {0x0205, u16(3) + u16(0) + u16(15) + std::string("\1\0", 2)},
                     {0x0205, u16(3) + u16(1) + u16(15) + std::string("\x07\1", 2)},
-                    blank(3, 2),
+                    {0x0201, u16(3) + u16(2) + u16(15)},
                     {0x00BE, u16(3) + u16(3) + u16(15) + u16(15) + u16(15) + u16(5)},
-                    formula(4, 0, formulaNumber(44197), 17),
+                    formula(4, 0, f64(44197), 17),
                     formula(4, 1, formulaTagged(0)),
                     {0x04BC, std::string(10, '\0')},  // a shared formula between FORMULA and STRING
                     {0x0207, u16(12) + chars8("from formula")},
@@ -151,21 +151,11 @@ TEST(XlsRecords, Biff5TextGoesThroughTheCodePage)
 
 TEST(XlsRecords, SheetKindsVisibilityAndOrder)
 {
-    auto sheet = [](std::string name, uint8_t type, uint16_t bofType, uint8_t state, std::vector<Record> records) {
-        Sheet s{std::move(name), std::move(records)};
-        s.type = type;
-        s.bofType = bofType;
-        s.state = state;
-        return s;
-    };
+    // Name, records, BOUNDSHEET state and type, BOF type.
     const std::vector<Sheet> sheets = {
-        sheet("Chart", 2, 0x0020, 0, {}),
-        sheet("Data", 0, 0x0010, 0, {number(0, 0, 1)}),
-        sheet("Dialog", 0, 0x0010, 0, {{0x0081, u16(0x0010)}, number(0, 0, 2)}),
-        sheet("Macro", 1, 0x0040, 0, {}),
-        sheet("Hidden", 0, 0x0010, 1, {number(0, 0, 3)}),
-        sheet("Very", 0, 0x0010, 2, {number(0, 0, 4)}),
-        sheet("Module", 6, 0x0006, 0, {}),
+        {"Chart", {}, 0, 2, 0x0020}, {"Data", {number(0, 0, 1)}}, {"Dialog", {{0x0081, u16(0x0010)}, number(0, 0, 2)}},
+        {"Macro", {}, 0, 1, 0x0040}, {"Hidden", {number(0, 0, 3)}, 1}, {"Very", {number(0, 0, 4)}, 2},
+        {"Module", {}, 0, 6, 0x0006},
     };
     const std::string book = compoundFile({{"Workbook", workbookStream({}, sheets)}});
     auto reader = openXls(book, "k.xls");
@@ -200,10 +190,9 @@ TEST(XlsRecords, DateSystemAndDimensionHint)
 TEST(XlsRecords, CutShortStreamsFail)
 {
     const std::string stream = workbookStream({}, {Sheet{"S", {number(0, 0, 1), number(1, 0, 2)}}});
-    EXPECT_EQ(errorOf(stream.substr(0, stream.size() - 4)),
-              "Cannot read \"book.xls\": worksheet \"S\" is cut short (the file ends inside it).");
-    EXPECT_EQ(errorOf(stream.substr(0, stream.size() - 10)),
-              "Cannot read \"book.xls\": worksheet \"S\" is cut short (the file ends inside it).");
+    for (size_t cut : {4, 10})
+        EXPECT_EQ(errorOf(stream.substr(0, stream.size() - cut)),
+                  "Cannot read \"book.xls\": worksheet \"S\" is cut short (the file ends inside it).");
     EXPECT_EQ(errorOf(stream.substr(0, 200)),
               "Cannot read \"book.xls\": the file is cut short (it ends inside the workbook's header records).");
 }
