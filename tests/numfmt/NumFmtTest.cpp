@@ -91,7 +91,7 @@ TEST(NumFmt, Fractions)
     EXPECT_EQ(render(1e308, "# ?/?%"), "1" + std::string(310, '0') + "    %");
 }
 
-TEST(NumFmt, SectionsAndMinusSign)
+TEST(NumFmt, SectionsConditionsAndMinusSign)
 {
     expectAll({
         {"0;-0", -5, "-5"}, {"0;(0)", -5, "(5)"}, {"0;0", -5, "5"}, {"0;", -5, ""}, {"0;-0;\"zero\"", 0, "zero"},
@@ -101,10 +101,7 @@ TEST(NumFmt, SectionsAndMinusSign)
         {"0;0;0;0;0", -2, "2"}, {"General;-General", -3.5, "-3.5"}, {"\"Total: \"General", -3.5, "-Total: 3.5"},
         {"[Black]General", -1.5, "-1.5"},
     });
-}
-
-TEST(NumFmt, Conditions)
-{
+    // Conditional sections.
     expectAll({
         {"[<0]\"neg \"0;\"pos \"0", -5, "neg 5"}, {"[<0]\"neg \"0;\"pos \"0", 5, "pos 5"}, {"[<-10]0;0", -20, "-20"},
         {"[<-10]0;0", -5, "-5"}, {"[>=100]0;0.00", -5, "-5.00"}, {"[>=100]0;0.00", 100, "100"},
@@ -131,9 +128,7 @@ TEST(NumFmt, LiteralsEscapesAndTags)
 
 TEST(NumFmt, TextSections)
 {
-    const struct {
-        std::string_view code, text, shown;
-    } cases[] = {
+    const struct { std::string_view code, text, shown; } cases[] = {
         {"@", "abc", "abc"}, {"\"<\"@\">\"", "abc", "<abc>"}, {"0;-0;0;\"T:\"@", "x", "T:x"},
         {"0;-0;0;\"fixed\"", "x", "fixed"}, {"0;-0;0;", "x", ""}, {"0;@", "x", "x"}, {"0;\"[\"@\"]\"", "x", "[x]"},
         {"0.00", "12", "12"}, {"yyyy-mm-dd;@", "abc", "abc"}, {"General", "", ""}, {"@ \"dd mm\"", "t", "t dd mm"},
@@ -145,7 +140,7 @@ TEST(NumFmt, TextSections)
     expectAll({{"@", 12.5, "12.5"}, {"\"x\"@", -3, "-3"}, {"0;@", -3, "-3"}});
 }
 
-TEST(NumFmt, Dates1900)
+TEST(NumFmt, Dates1900And1904)
 {
     expectAll({
         {"m/d/yyyy", 0, "1/0/1900"}, {"dddd", 0, "Saturday"}, {"m/d/yyyy", 1, "1/1/1900"},
@@ -158,10 +153,6 @@ TEST(NumFmt, Dates1900)
         {"yyyy-mm-dd hh:mm", 45000.99999999, "2023-03-16 00:00"}, {"DD.MM.YYYY", 45000, "15.03.2023"},
         {"mmm d \"at\" h", 45000.5, "Mar 15 at 12"},
     });
-}
-
-TEST(NumFmt, Dates1904)
-{
     expectAll(
         {
             {"m/d/yyyy", 0, "1/1/1904"}, {"dddd", 0, "Friday"}, {"yyyy-mm-dd", 59, "1904-02-29"},
@@ -170,7 +161,7 @@ TEST(NumFmt, Dates1904)
         true);
 }
 
-TEST(NumFmt, TimesRoundAndCarry)
+TEST(NumFmt, TimesRoundCarryAndElapse)
 {
     expectAll({
         {"h:mm:ss", 0.99999, "23:59:59"}, {"h:mm:ss", 0.999999, "0:00:00"}, {"hh:mm:ss.0", 0.99999999, "00:00:00.0"},
@@ -180,10 +171,7 @@ TEST(NumFmt, TimesRoundAndCarry)
         {"h:mm:ss", -0.5, "-0.5"}, {"h:mm;-h:mm", -0.25, "-6:00"}, {"s", 1.0 / 86400 * 61, "1"},
         {"m:ss", 1.0 / 86400 * 61, "1:01"},
     });
-}
-
-TEST(NumFmt, ElapsedTime)
-{
+    // Elapsed time.
     expectAll({
         {"[h]:mm:ss", 1.5, "36:00:00"}, {"[hh]", 0.01, "00"}, {"[mm]:ss", 0.5, "720:00"},
         {"[m]", 1.0 / 24 * 2.5, "150"}, {"[s].00", 0.001, "86.40"}, {"[h]:mm:ss", 0.99999999, "24:00:00"},
@@ -193,11 +181,7 @@ TEST(NumFmt, ElapsedTime)
 
 TEST(NumFmt, BuiltinIds)
 {
-    const struct {
-        unsigned id;
-        double value;
-        std::string_view shown;
-    } cases[] = {
+    const struct { unsigned id; double value; std::string_view shown; } cases[] = {
         {0, 1234.5, "1234.5"},     {1, 1234.5, "1235"},          {2, 1234.5, "1234.50"},
         {3, 1234.5, "1,235"},      {4, -1234.5, "-1,234.50"},    {5, -1234.5, "($1,235)"},
         {7, 1234.5, "$1,234.50 "}, {8, -1, "($1.00)"},          {9, 0.5, "50%"},
