@@ -26,7 +26,10 @@ std::string record(uint16_t type, std::string_view body)
     return u16(type) + u16(static_cast<uint16_t>(body.size())) + std::string(body);
 }
 
-Record number(uint16_t row, uint16_t col, double v, uint16_t xf) { return {0x0203, u16(row) + u16(col) + u16(xf) + f64(v)}; }
+Record number(uint16_t row, uint16_t col, double v, uint16_t xf)
+{
+    return {0x0203, u16(row) + u16(col) + u16(xf) + f64(v)};
+}
 Record labelSst(uint16_t row, uint16_t col, uint32_t index, uint16_t xf)
 {
     return {0x00FD, u16(row) + u16(col) + u16(xf) + u32(index)};
@@ -82,12 +85,9 @@ constexpr uint32_t kEnd = 0xFFFFFFFE, kFree = 0xFFFFFFFF, kFatSect = 0xFFFFFFFD;
 std::string entry(std::u16string_view name, uint8_t type, uint32_t child, uint32_t right, uint32_t start, uint64_t size)
 {
     std::string e(128, '\0');
-    for (size_t i = 0; i < name.size(); ++i) {
-        e[2 * i] = static_cast<char>(name[i] & 0xFF);
-        e[2 * i + 1] = static_cast<char>(name[i] >> 8);
-    }
-    const std::string len = u16(static_cast<uint16_t>(name.empty() ? 0 : 2 * (name.size() + 1)));
-    e.replace(64, 2, len);
+    for (size_t i = 0; i < name.size(); ++i)
+        e.replace(2 * i, 2, u16(name[i]));
+    e.replace(64, 2, u16(static_cast<uint16_t>(name.empty() ? 0 : 2 * (name.size() + 1))));
     e[66] = static_cast<char>(type);
     e[67] = 1;  // black
     e.replace(68, 4, u32(0xFFFFFFFF));
@@ -201,8 +201,7 @@ std::string encryptRc4(const std::string& workbook, std::u16string_view password
     std::string pass;
     for (char16_t c : password)
         pass += u16(c);
-    const std::string salt = "0123456789abcdef", verifier = "tabulon-verifier";
-    const std::string h0 = md5(pass);
+    const std::string salt = "0123456789abcdef", verifier = "tabulon-verifier", h0 = md5(pass);
     std::string buf;
     for (int i = 0; i < 16; ++i)
         buf += h0.substr(0, 5) + salt;
@@ -212,8 +211,7 @@ std::string encryptRc4(const std::string& workbook, std::u16string_view password
     arcfour_set_key(&rc4, 16, reinterpret_cast<const uint8_t*>(key.data()));
     arcfour_crypt(&rc4, secret.size(), reinterpret_cast<uint8_t*>(secret.data()),
                   reinterpret_cast<const uint8_t*>(secret.data()));
-    const std::string filepassBody = u16(1) + u16(1) + u16(1) + salt + secret;
-    const std::string filepass = record(0x002F, filepassBody);
+    const std::string filepassBody = u16(1) + u16(1) + u16(1) + salt + secret, filepass = record(0x002F, filepassBody);
 
     // Insert after the BOF and move every sheet offset.
     const size_t bofEnd = 4 + static_cast<uint8_t>(workbook[2]) + (static_cast<uint8_t>(workbook[3]) << 8);

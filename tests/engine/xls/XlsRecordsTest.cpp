@@ -56,36 +56,23 @@ TEST(XlsRecords, CellRecordsOfEveryKind)
     const std::string rstring = u16(0) + u16(3) + u16(15) + u16(4) + chars8("rich") + u16(1) + u16(0) + u16(0);
     Sheet sheet{"Cells",
                 {
-                    {0x0200, u32(0) + u32(6) + u16(0) + u16(6) + u16(0)},
-                    labelSst(0, 0, 0),
-                    labelSst(0, 1, 1),
-                    {0x0204, u16(0) + u16(2) + u16(15) + u16(5) + chars8("label")},
-                    {0x00D6, rstring},
-                    number(1, 0, 1.5, 16),
-                    rk(1, 1, (123u << 2) | 2),
-                    rk(1, 2, (12345u << 2) | 3),
+                    {0x0200, u32(0) + u32(6) + u16(0) + u16(6) + u16(0)}, labelSst(0, 0, 0), labelSst(0, 1, 1),
+                    {0x0204, u16(0) + u16(2) + u16(15) + u16(5) + chars8("label")}, {0x00D6, rstring},
+                    number(1, 0, 1.5, 16), rk(1, 1, (123u << 2) | 2), rk(1, 2, (12345u << 2) | 3),
                     rk(1, 3, 0x40040000),      // 2.5 as the high half of a double
                     rk(1, 4, 0x405F4000 | 1),  // 125.0 divided by 100
-                    {0x00BD, mulrk},
-                    {0x0205, u16(3) + u16(0) + u16(15) + std::string("\1\0", 2)},
-                    {0x0205, u16(3) + u16(1) + u16(15) + std::string("\x07\1", 2)},
-                    {0x0201, u16(3) + u16(2) + u16(15)},
+                    {0x00BD, mulrk}, {0x0205, u16(3) + u16(0) + u16(15) + std::string("\1\0", 2)},
+                    {0x0205, u16(3) + u16(1) + u16(15) + std::string("\x07\1", 2)}, {0x0201, u16(3) + u16(2) + u16(15)},
                     {0x00BE, u16(3) + u16(3) + u16(15) + u16(15) + u16(15) + u16(5)},
-                    formula(4, 0, f64(44197), 17),
-                    formula(4, 1, formulaTagged(0)),
+                    formula(4, 0, f64(44197), 17), formula(4, 1, formulaTagged(0)),
                     {0x04BC, std::string(10, '\0')},  // a shared formula between FORMULA and STRING
                     {0x0207, u16(12) + chars8("from formula")},
-                    formula(4, 2, formulaTagged(1, 1)),
-                    formula(4, 3, formulaTagged(2, 0x2A)),
+                    formula(4, 2, formulaTagged(1, 1)), formula(4, 3, formulaTagged(2, 0x2A)),
                     formula(4, 4, formulaTagged(3)),
                     // An embedded chart's substream: its records are not cells of the sheet.
-                    {0x0809, u16(0x0600) + u16(0x0020) + std::string(12, '\0')},
-                    number(9, 9, 99),
-                    {0x000A, ""},
+                    {0x0809, u16(0x0600) + u16(0x0020) + std::string(12, '\0')}, number(9, 9, 99), {0x000A, ""},
                     formula(5, 0, formulaTagged(0)),  // its STRING record is missing
-                    number(5, 1, 7),
-                    labelSst(5, 2, 99),  // no such shared string
-                    labelSst(5, 2, 0xFFFFFFFF),
+                    number(5, 1, 7), labelSst(5, 2, 99), labelSst(5, 2, 0xFFFFFFFF),  // no such shared strings
                     number(5, 3, std::numeric_limits<double>::infinity()),
                 }};
     const std::string book = compoundFile({{"Workbook", workbookStream(globals, {sheet})}});
