@@ -16,8 +16,7 @@ public:
     FakeDialogs() { dialogs::setDialogBackend(this); }
     ~FakeDialogs() override { dialogs::setDialogBackend(nullptr); }
 
-    std::deque<std::optional<QString>> files;    // answers of open and save
-    std::deque<std::optional<QString>> folders;
+    std::deque<std::optional<QString>> files, folders;  // files answers both open and save
     std::deque<std::optional<QColor>> colors;
     std::deque<std::optional<QFont>> fonts;
     bool printerAnswer = false;
@@ -28,31 +27,11 @@ public:
     QList<dialogs::FontRequest> fontRequests;
     int printerCalls = 0;
 
-    std::optional<QString> openFile(const dialogs::FileRequest& request) override
-    {
-        openRequests << request;
-        return take(files);
-    }
-    std::optional<QString> saveFile(const dialogs::FileRequest& request) override
-    {
-        saveRequests << request;
-        return take(files);
-    }
-    std::optional<QString> folder(QWidget*, const QString& caption) override
-    {
-        folderCaptions << caption;
-        return take(folders);
-    }
-    std::optional<QColor> color(const dialogs::ColorRequest& request) override
-    {
-        colorRequests << request;
-        return take(colors);
-    }
-    std::optional<QFont> font(const dialogs::FontRequest& request) override
-    {
-        fontRequests << request;
-        return take(fonts);
-    }
+    std::optional<QString> openFile(const dialogs::FileRequest& r) override { return openRequests << r, take(files); }
+    std::optional<QString> saveFile(const dialogs::FileRequest& r) override { return saveRequests << r, take(files); }
+    std::optional<QString> folder(QWidget*, const QString& c) override { return folderCaptions << c, take(folders); }
+    std::optional<QColor> color(const dialogs::ColorRequest& r) override { return colorRequests << r, take(colors); }
+    std::optional<QFont> font(const dialogs::FontRequest& r) override { return fontRequests << r, take(fonts); }
     bool printer(QWidget*) override { return ++printerCalls, printerAnswer; }
     bool printerProperties(QWidget*) override { return ++printerCalls, printerAnswer; }
 

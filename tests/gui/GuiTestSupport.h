@@ -11,10 +11,9 @@ namespace tabulon::testing {
 template <typename T>
 T* child(QObject* parent, const char* name)
 {
-    T* found = parent->findChild<T*>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no child named %s", name);
-    return found;
+    if (T* found = parent->findChild<T*>(QString::fromLatin1(name)))
+        return found;
+    qFatal("no child named %s", name);
 }
 
 inline QByteArray readAll(const QString& file)
@@ -39,14 +38,12 @@ inline void whenModal(std::function<void(QWidget*)> act)
     auto* timer = new QTimer;
     timer->setInterval(10);
     QObject::connect(timer, &QTimer::timeout, [timer, act] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal)
-            return;
-        timer->stop();
-        timer->deleteLater();
-        act(modal);
-        if (modal->isVisible())
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            act(modal);
             modal->close();
+        }
     });
     timer->start();
 }

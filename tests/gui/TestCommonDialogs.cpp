@@ -23,16 +23,13 @@ private slots:
         dialog.setFilter(QStringLiteral("Text|*.txt"));
         QVERIFY(dialog.showOpen());
         QCOMPARE(fake.openRequests.size(), 1);
-        const auto& request = fake.openRequests.first();
-        QCOMPARE(request.caption, QStringLiteral("Select Excel File"));
-        QCOMPARE(request.filters, QStringList{CommonDialogs::workbookFilter()});
-        QVERIFY(request.mustExist);
+        QCOMPARE(fake.openRequests[0].caption, QStringLiteral("Select Excel File"));
+        QCOMPARE(fake.openRequests[0].filters, QStringList{CommonDialogs::workbookFilter()});
+        QVERIFY(fake.openRequests[0].mustExist);
         QCOMPARE(dialog.fileName(), QStringLiteral("/data/q1/Budget.xlsx"));
         QCOMPARE(dialog.fileTitle(), QStringLiteral("Budget.xlsx"));
         QCOMPARE(dialog.path(), QStringLiteral("/data/q1"));
-
-        // A file in the root keeps "/" as its folder.
-        QVERIFY(dialog.showOpen());
+        QVERIFY(dialog.showOpen());  // a file in the root keeps "/" as its folder
         QCOMPARE(dialog.path(), QStringLiteral("/"));
         QCOMPARE(dialog.fileTitle(), QStringLiteral("Root.xls"));
     }
@@ -41,21 +38,19 @@ private slots:
     {
         const QString filter = CommonDialogs::workbookFilter();
         QVERIFY(filter.startsWith(QStringLiteral("Excel files(*.xls;*.xlsx;*.xlsm;*.xlsb)")));
-        const QString patterns = filter.mid(filter.lastIndexOf('(') + 1).chopped(1);
-        for (const char* name : {"a.xls", "a.XLSX", "a.Xlsm", "a.xlsb", "a.ods", "a.ODS"}) {
-            bool matched = false;
-            for (const QString& pattern : patterns.split(' '))
-                matched |= QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern))
-                               .match(QString::fromLatin1(name))
-                               .hasMatch();
-            QVERIFY2(matched, name);
-        }
-        QVERIFY(!QRegularExpression(QRegularExpression::wildcardToRegularExpression(patterns.split(' ').first()))
-                     .match(QStringLiteral("a.csv"))
-                     .hasMatch());
+        const QStringList patterns = filter.mid(filter.lastIndexOf('(') + 1).chopped(1).split(' ');
+        auto matches = [&](const char* name) {
+            for (const QString& pattern : patterns)
+                if (QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern)).match(name).hasMatch())
+                    return true;
+            return false;
+        };
+        for (const char* name : {"a.xls", "a.XLSX", "a.Xlsm", "a.xlsb", "a.ods", "a.ODS"})
+            QVERIFY2(matches(name), name);
+        QVERIFY(!matches("a.csv"));
     }
 
-    void cancelLeavesTheResultsAlone()
+    void cancelLeavesTheResultsAloneAndFolderClearsTheFileFields()
     {
         FakeDialogs fake;  // no answers queued: every dialog is cancelled
         CommonDialogs dialog;
@@ -65,44 +60,31 @@ private slots:
         dialog.setColor(0x123456);
         dialog.setFontName(QStringLiteral("Arial"));
         dialog.setFontSize(12);
-        QVERIFY(!dialog.showOpen());
-        QVERIFY(!dialog.showFolder());
-        QVERIFY(!dialog.showColor(false));
-        QVERIFY(!dialog.showFont());
+        QVERIFY(!dialog.showOpen() && !dialog.showFolder() && !dialog.showColor(false) && !dialog.showFont());
         QCOMPARE(dialog.fileName(), QStringLiteral("/old/name.xls"));
         QCOMPARE(dialog.fileTitle(), QStringLiteral("name.xls"));
         QCOMPARE(dialog.path(), QStringLiteral("/old"));
         QCOMPARE(dialog.color(), 0x123456);
         QCOMPARE(dialog.fontName(), QStringLiteral("Arial"));
         QCOMPARE(dialog.fontSize(), int16_t(12));
-    }
 
-    void folderClearsTheFileFields()
-    {
-        FakeDialogs fake;
         fake.folders = {QStringLiteral("/data/out")};
-        CommonDialogs dialog;
+        fake.folderCaptions.clear();
         dialog.setTitle(QStringLiteral("Output Folder"));
-        dialog.setFileName(QStringLiteral("/x/y.xls"));
-        dialog.setFileTitle(QStringLiteral("y.xls"));
         QVERIFY(dialog.showFolder());
         QCOMPARE(fake.folderCaptions, QStringList{QStringLiteral("Output Folder")});
         QCOMPARE(dialog.path(), QStringLiteral("/data/out"));
-        QVERIFY(dialog.fileName().isEmpty());
-        QVERIFY(dialog.fileTitle().isEmpty());
+        QVERIFY(dialog.fileName().isEmpty() && dialog.fileTitle().isEmpty());
     }
 
     void gettersCutAtTheFirstNul()
     {
         CommonDialogs dialog;
         const QString padded = QStringLiteral("abc") + QChar(0) + QStringLiteral("def");
-        dialog.setFileName(padded);
-        dialog.setFileTitle(padded);
-        dialog.setPath(padded);
-        dialog.setTitle(padded);
-        dialog.setFilter(padded);
-        dialog.setDefExt(padded);
-        dialog.setFontName(padded);
+        for (auto set : {&CommonDialogs::setFileName, &CommonDialogs::setFileTitle, &CommonDialogs::setPath,
+                         &CommonDialogs::setTitle, &CommonDialogs::setFilter, &CommonDialogs::setDefExt,
+                         &CommonDialogs::setFontName})
+            (dialog.*set)(padded);
         for (const QString& cut : {dialog.fileName(), dialog.fileTitle(), dialog.path(), dialog.title()})
             QCOMPARE(cut, QStringLiteral("abc"));
         for (const QString& whole : {dialog.filter(), dialog.defExt(), dialog.fontName()})
@@ -152,35 +134,30 @@ private slots:
             QCOMPARE(request.filters, c.offered);
             QCOMPARE(request.selectedFilter, 0);
             QCOMPARE(request.caption, QStringLiteral("Save"));
-            QVERIFY(!request.confirmOverwrite);
-            QVERIFY(!request.mustExist);
+            QVERIFY(!request.confirmOverwrite && !request.mustExist);
             QCOMPARE(dialog.fileName(), QStringLiteral("/tmp/out/result.txt"));
             QCOMPARE(dialog.fileTitle(), QStringLiteral("result.txt"));
             QCOMPARE(dialog.path(), QStringLiteral("/tmp/out"));
         }
     }
 
-    void colorTravelsAsRedGreenBlueBytes()
+    void colorAndFontTravelAsTheyShould()
     {
         FakeDialogs fake;
         fake.colors = {QColor(0x10, 0x20, 0x30)};
         CommonDialogs dialog;
-        dialog.setColor(0x0000FF);  // red
+        dialog.setColor(0x0000FF);  // red: colours travel as red, green, blue bytes
         QVERIFY(dialog.showColor(true));
         QCOMPARE(fake.colorRequests.first().initial, QColor(Qt::red));
         QVERIFY(fake.colorRequests.first().fullOpen);
         QCOMPARE(dialog.color(), 0x302010);
-    }
 
-    void fontSizeRoundsDownAndUnderlineStays()
-    {
-        FakeDialogs fake;
+        // The font size rounds down; underline and colour stay.
         QFont chosen(QStringLiteral("Liberation Serif"));
         chosen.setPointSizeF(10.5);
         chosen.setBold(true);
         chosen.setItalic(true);
         fake.fonts = {chosen};
-        CommonDialogs dialog;
         dialog.setFontName(QString(40, 'F'));
         dialog.setFontSize(12);
         dialog.setFontUnderline(true);
@@ -192,20 +169,8 @@ private slots:
         QVERIFY(asked.underline());
         QCOMPARE(dialog.fontName(), QStringLiteral("Liberation Serif"));
         QCOMPARE(dialog.fontSize(), int16_t(10));
-        QVERIFY(dialog.fontBold());
-        QVERIFY(dialog.fontItalic());
-        QVERIFY(dialog.fontUnderline());
+        QVERIFY(dialog.fontBold() && dialog.fontItalic() && dialog.fontUnderline());
         QCOMPARE(dialog.color(), 0x00FF00);
-    }
-
-    void printerDialogsOnlyReport()
-    {
-        FakeDialogs fake;
-        CommonDialogs dialog;
-        QVERIFY(!dialog.showPrinter());
-        fake.printerAnswer = true;
-        QVERIFY(dialog.showPrinterProperties());
-        QCOMPARE(fake.printerCalls, 2);
     }
 };
 

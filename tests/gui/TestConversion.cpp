@@ -5,6 +5,7 @@
 #include "tests/gui/GuiTestSupport.h"
 #include "tests/gui/Workbooks.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
@@ -45,14 +46,15 @@ QStringList tree(const QString& folder)
     return result;
 }
 
-// Counts the workbooks the spreadsheet facade opens.
+// Counts the workbooks the spreadsheet facade opens; `wrap` may stand in for some.
 struct OpenCounter {
     int opens = 0;
-    OpenCounter()
+    explicit OpenCounter(std::function<std::unique_ptr<engine::Workbook>(std::unique_ptr<engine::Workbook>,
+                                                                         const std::filesystem::path&)> wrap = {})
     {
-        core::Spreadsheet::setOpenerForTests([this](const std::filesystem::path& file) {
+        core::Spreadsheet::setOpenerForTests([this, wrap](const std::filesystem::path& file) {
             ++opens;
-            return engine::openWorkbook(file);
+            return wrap ? wrap(engine::openWorkbook(file), file) : engine::openWorkbook(file);
         });
     }
     ~OpenCounter() { core::Spreadsheet::setOpenerForTests(nullptr); }
@@ -82,16 +84,9 @@ struct Fixture {
         QFile(data.filePath("notes.txt")).open(QIODevice::WriteOnly);
         QDir(data.path()).mkdir("sub.xlsx");
     }
-    void addFolder(const QString& folder)
-    {
-        dialogs.folders.push_back(folder);
-        child<QToolButton>(&window, "Command5")->click();
-    }
-    void addFile(const QString& file)
-    {
-        dialogs.files.push_back(file);
-        child<QToolButton>(&window, "Command1")->click();
-    }
+    void press(const char* button) { child<QAbstractButton>(&window, button)->click(); }
+    void addFolder(const QString& folder) { dialogs.folders.push_back(folder), press("Command5"); }
+    void addFile(const QString& file) { dialogs.files.push_back(file), press("Command1"); }
     void click(QTreeWidget* list, int row)
     {
         QTreeWidgetItem* item = list->topLevelItem(row);
@@ -99,12 +94,22 @@ struct Fixture {
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
     }
     void untick(QTreeWidget* list, int row) { list->topLevelItem(row)->setCheckState(0, Qt::Unchecked); }
-    void browseOutput(const QString& folder)
+    void browseOutput(const QString& folder) { dialogs.folders.push_back(folder), press("Command10"); }
+    void convert() { press("Command6"); }
+    void trigger(const char* action) { child<QAction>(&window, action)->trigger(); }
+    void batchInto(const QString& folder)  // a batch over the data folder into `folder`
     {
-        dialogs.folders.push_back(folder);
-        child<QPushButton>(&window, "Command10")->click();
+        addFolder(data.path());
+        browseOutput(folder);
     }
-    void convert() { child<QToolButton>(&window, "Command6")->click(); }
+    // Two messages: the error naming `detail`, then the usual failure message.
+    void verifyFailure(const char* detail, const char* failure, MessageIcon first = MessageIcon::None)
+    {
+        QCOMPARE(messages.shown.size(), 2);
+        QCOMPARE(messages.shown[0].icon, first);
+        QVERIFY2(messages.shown[0].text.contains(detail), qPrintable(messages.shown[0].text));
+        QCOMPARE(messages.shown[1], (Shown{failure, MessageIcon::Critical}));
+    }
     void verifyReset()
     {
         QCOMPARE(child<QLabel>(&window, "Label1")->text(), QString());
@@ -113,29 +118,21 @@ struct Fixture {
     }
 };
 
-// Stands in for a workbook that cannot save its
-// worksheet 2.
-class FailingSecondSave : public engine::Workbook {
-public:
-    explicit FailingSecondSave(std::unique_ptr<engine::Workbook> book) : m_book(std::move(book)) {}
-    int sheetCount() const override { return m_book->sheetCount(); }
-    std::string sheetName(int position) const override { return m_book->sheetName(position); }
-    void selectSheet(int position) override
-    {
-        m_selected = position;
-        m_book->selectSheet(position);
-    }
+// Stands in for a workbook that cannot save its worksheet 2.
+struct FailingSecondSave : engine::Workbook {
+    std::unique_ptr<engine::Workbook> book;
+    int selected = 1;
+    explicit FailingSecondSave(std::unique_ptr<engine::Workbook> b) : book(std::move(b)) {}
+    int sheetCount() const override { return book->sheetCount(); }
+    std::string sheetName(int position) const override { return book->sheetName(position); }
+    void selectSheet(int position) override { book->selectSheet(selected = position); }
     void saveAsCsv(const std::filesystem::path& target, std::optional<int> position) override
     {
-        if (position.value_or(m_selected) == 2)
+        if (position.value_or(selected) == 2)
             throw engine::Error("Cannot save \"" + target.string() + "\": the disk is full.");
-        m_book->saveAsCsv(target, position);
+        book->saveAsCsv(target, position);
     }
-    void close() override { m_book->close(); }
-
-private:
-    std::unique_ptr<engine::Workbook> m_book;
-    int m_selected = 1;
+    void close() override { book->close(); }
 };
 
 }  // namespace
@@ -183,14 +180,12 @@ private slots:
         QCOMPARE(tree(f.out.path()), (QStringList{"BookA/", "BookA/One.csv=a1,b1\r\na2,\"b,2\"\r\n", "BookB/",
                                                   "BookB/Beta.csv=be\r\n", "c/", "c/Sheet1.csv=c\r\n"}));
         QCOMPARE(f.shell.calls.size(), 1);
-        QCOMPARE(f.shell.calls[0].target, f.out.path() + '/');
-        QCOMPARE(f.shell.calls[0].showCommand, 5);
+        QCOMPARE(f.shell.calls[0].target + QString::number(f.shell.calls[0].showCommand), f.out.path() + "/5");
         f.verifyReset();
 
         // The same batch again gets fresh folders.
         f.convert();
-        QVERIFY(QDir(f.out.filePath("BookA1")).exists());
-        QVERIFY(QDir(f.out.filePath("c1")).exists());
+        QVERIFY(QDir(f.out.filePath("BookA1")).exists() && QDir(f.out.filePath("c1")).exists());
     }
 
     void sourceListActions()
@@ -209,27 +204,27 @@ private slots:
         f.addFile(single);  // the same file twice is allowed
         QCOMPARE(itemTexts(f.sources), (QStringList{single, empty.path(), single}));
         f.dialogs.folders.clear();
-        child<QToolButton>(&f.window, "Command5")->click();  // cancelled
+        f.press("Command5");  // cancelled
         QCOMPARE(f.sources->topLevelItemCount(), 3);
 
         // Moving keeps icons; the ends stay put.
         f.click(f.sources, 0);
-        child<QToolButton>(&f.window, "Command3")->click();
+        f.press("Command3");
         QCOMPARE(f.sources->indexOfTopLevelItem(f.sources->currentItem()), 0);
-        child<QToolButton>(&f.window, "Command4")->click();
+        f.press("Command4");
         QCOMPARE(itemTexts(f.sources), (QStringList{empty.path(), single, single}));
         QCOMPARE(f.sources->topLevelItem(1)->data(0, Qt::UserRole).toInt(), 1);
         QCOMPARE(f.sources->currentItem(), f.sources->topLevelItem(1));
 
         // Removing selects the entry before, or the new first one.
         f.click(f.sources, 0);
-        child<QToolButton>(&f.window, "Command2")->click();
+        f.press("Command2");
         QCOMPARE(f.sources->currentItem(), f.sources->topLevelItem(0));
         QCOMPARE(itemTexts(f.workbooks), QStringList{"Book A.xlsx"});
         f.click(f.sources, 1);
-        child<QAction>(&f.window, "RemoveItem")->trigger();
+        f.trigger("RemoveItem");
         QCOMPARE(itemTexts(f.sources), QStringList{single});
-        child<QToolButton>(&f.window, "Command2")->click();
+        f.press("Command2");
         QVERIFY(itemTexts(f.sources).isEmpty() && itemTexts(f.workbooks).isEmpty() && itemTexts(f.sheets).isEmpty());
         QVERIFY(f.window.sheetCache().name(1, 1).empty());
         QCOMPARE(f.messages.shown, QList<Shown>{});
@@ -240,16 +235,11 @@ private slots:
     {
         Fixture f;
         f.writeBooks();
-        const QString bad = f.data.filePath("Bad.xlsx");
-        QFile out(bad);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write("PK\x03\x04 this is no workbook");
+        QFile out(f.data.filePath("Bad.xlsx"));
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write("PK\x03\x04 this is no workbook") > 0);
         out.close();
-        f.addFile(bad);
-        QCOMPARE(f.messages.shown.size(), 2);
-        QCOMPARE(f.messages.shown[0].icon, MessageIcon::Critical);
-        QVERIFY2(f.messages.shown[0].text.contains("Bad.xlsx"), qPrintable(f.messages.shown[0].text));
-        QCOMPARE(f.messages.shown[1], (Shown{"Excel file open failed!", MessageIcon::Critical}));
+        f.addFile(out.fileName());
+        f.verifyFailure("Bad.xlsx", "Excel file open failed!", MessageIcon::Critical);
         QVERIFY(itemTexts(f.sheets).isEmpty());
         f.messages.shown.clear();
 
@@ -275,55 +265,42 @@ private slots:
         QCOMPARE(f.dialogs.openRequests.size(), 1);  // only the Add Excel before the batch
         QCOMPARE(elsewhereClicks, 3);
         QCOMPARE(f.messages.shown.size(), 3);
-        QCOMPARE(f.messages.shown[0].icon, MessageIcon::None);
-        QVERIFY(f.messages.shown[0].text.contains("Bad.xlsx"));
-        QCOMPARE(f.messages.shown[1], (Shown{"Convert Bad file failed!", MessageIcon::Critical}));
         QCOMPARE(f.messages.shown[2], (Shown{"Convert c file failed!", MessageIcon::Critical}));
+        f.messages.shown.removeLast();
+        f.verifyFailure("Bad.xlsx", "Convert Bad file failed!");
         QCOMPARE(QDir(f.out.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name),
                  (QStringList{"Bad", "BookA", "BookB", "c"}));
         QCOMPARE(QDir(f.out.filePath("BookA")).entryList(QDir::Files).size(), 3);
         f.verifyReset();
     }
 
-    void namingModesAcrossABatch_data()
-    {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QStringList>("files");
-        QTest::newRow("sheet name") << 0
-                                    << QStringList{"BookA/One.csv", "BookA/Three.csv", "BookA/Two.csv",
-                                                   "BookB/Alpha.csv", "BookB/Beta.csv", "c/Sheet1.csv"};
-        QTest::newRow("workbook and sheet")
-            << 1
-            << QStringList{"BookA/Book A_One.csv", "BookA/Book A_Three.csv", "BookA/Book A_Two.csv",
-                           "BookB/Book.B_Alpha.csv", "BookB/Book.B_Beta.csv", "c/c_Sheet1.csv"};
-        QTest::newRow("running number")
-            << 2 << QStringList{"BookA/1.csv", "BookA/2.csv", "BookA/3.csv", "BookB/1.csv", "BookB/2.csv", "c/1.csv"};
-    }
-
     void namingModesAcrossABatch()
     {
-        QFETCH(int, mode);
-        QFETCH(QStringList, files);
-        Fixture f;
-        f.writeBooks();
-        f.addFolder(f.data.path());
-        child<QComboBox>(&f.window, "Combo1")->setCurrentIndex(mode);
-        f.browseOutput(f.out.path());
-        f.convert();
-        QStringList written;
-        for (const QString& entry : tree(f.out.path()))
-            if (!entry.endsWith('/'))
-                written << entry.section('=', 0, 0);
-        QCOMPARE(written, files);
+        const QStringList expected[] = {
+            {"BookA/One.csv", "BookA/Three.csv", "BookA/Two.csv", "BookB/Alpha.csv", "BookB/Beta.csv", "c/Sheet1.csv"},
+            {"BookA/Book A_One.csv", "BookA/Book A_Three.csv", "BookA/Book A_Two.csv", "BookB/Book.B_Alpha.csv",
+             "BookB/Book.B_Beta.csv", "c/c_Sheet1.csv"},
+            {"BookA/1.csv", "BookA/2.csv", "BookA/3.csv", "BookB/1.csv", "BookB/2.csv", "c/1.csv"}};
+        for (int mode = 0; mode < 3; ++mode) {
+            Fixture f;
+            f.writeBooks();
+            child<QComboBox>(&f.window, "Combo1")->setCurrentIndex(mode);
+            f.batchInto(f.out.path());
+            f.convert();
+            QStringList written;
+            for (const QString& entry : tree(f.out.path()))
+                if (!entry.endsWith('/'))
+                    written << entry.section('=', 0, 0);
+            QCOMPARE(written, expected[mode]);
+        }
     }
 
     void chartSheetBeforeTheWorksheetsShiftsNothing()
     {
         Fixture f;
         QVERIFY(writeWorkbook(f.data.filePath("Charted.xlsx"), {{"Data", {{"1"}, {"2"}}}, {"More", {{"m"}}}}, true));
-        f.addFolder(f.data.path());
+        f.batchInto(f.out.path());
         QCOMPARE(itemTexts(f.sheets), (QStringList{"Data", "More"}));
-        f.browseOutput(f.out.path());
         f.convert();
         QCOMPARE(f.messages.shown, QList<Shown>{});
         QCOMPARE(tree(f.out.path()), (QStringList{"Charted/", "Charted/Data.csv=1\r\n2\r\n", "Charted/More.csv=m\r\n"}));
@@ -337,15 +314,11 @@ private slots:
         QDir(f.out.path()).mkdir("MyBookfinal");
         QDir(f.out.path()).mkdir("MyBookfinal1");
         QFile(f.out.filePath("MyBook")).open(QIODevice::WriteOnly);  // a file in the way
-        f.addFolder(f.data.path());
-        f.browseOutput(f.out.path());
+        f.batchInto(f.out.path());
         f.convert();
         QVERIFY(QFile::exists(f.out.filePath("MyBookfinal12/S.csv")));
         // A file where the folder should go: the error and the usual failure message.
-        QCOMPARE(f.messages.shown.size(), 2);
-        QCOMPARE(f.messages.shown[0].icon, MessageIcon::None);
-        QVERIFY(f.messages.shown[0].text.contains("MyBook"));
-        QCOMPARE(f.messages.shown[1], (Shown{"Convert MyBook file failed!", MessageIcon::Critical}));
+        f.verifyFailure("MyBook", "Convert MyBook file failed!");
         QCOMPARE(f.shell.calls.size(), 1);
         f.verifyReset();
     }
@@ -354,13 +327,10 @@ private slots:
     {
         Fixture f;
         f.writeBooks();
-        child<QToolButton>(&f.window, "Command6")->click();
+        f.convert();
         QCOMPARE(f.messages.shown, (QList<Shown>{{"Please select excel at fast!", MessageIcon::Information}}));
-        f.addFolder(f.data.path());
-
-        const QString gone = f.out.filePath("gone");
         QDir(f.out.path()).mkdir("gone");
-        f.browseOutput(gone);
+        f.batchInto(f.out.filePath("gone"));
         QDir(f.out.path()).rmdir("gone");
         const struct {
             QString typed;  // empty: keep the selected entry
@@ -402,28 +372,28 @@ private slots:
 
         auto current = [&] { return f.outputs->currentText().section('/', -1); };
         f.outputs->setCurrentIndex(1);
-        child<QAction>(&f.window, "Removeoutput")->trigger();
+        f.trigger("Removeoutput");
         QCOMPARE(f.outputs->count(), 3);
         QCOMPARE(current(), QStringLiteral("C"));
         f.outputs->setCurrentIndex(2);
-        child<QAction>(&f.window, "Removeoutput")->trigger();
+        f.trigger("Removeoutput");
         QCOMPARE(current(), QStringLiteral("C"));
         f.outputs->setEditText(QStringLiteral("typed"));
-        child<QAction>(&f.window, "Removeoutput")->trigger();  // typed text is no entry
+        f.trigger("Removeoutput");  // typed text is no entry
         QCOMPARE(f.outputs->count(), 2);
 
         // View opens existing folders only, typed ones too.
-        f.outputs->setEditText(f.out.filePath("B"));
-        child<QPushButton>(&f.window, "Command11")->click();
-        f.outputs->setEditText(f.out.filePath("missing"));
-        child<QPushButton>(&f.window, "Command11")->click();
+        for (const char* typed : {"B", "missing"}) {
+            f.outputs->setEditText(f.out.filePath(typed));
+            f.press("Command11");
+        }
         QCOMPARE(f.shell.calls.size(), 1);
         QCOMPARE(f.shell.calls[0].target, f.out.filePath("B") + '/');
 
-        child<QAction>(&f.window, "RemoveAllOutput")->trigger();
+        f.trigger("RemoveAllOutput");
         QCOMPARE(f.outputs->count(), 0);
         f.browseOutput(f.out.filePath("A"));
-        child<QAction>(&f.window, "Removeoutput")->trigger();
+        f.trigger("Removeoutput");
         QCOMPARE(f.outputs->count(), 0);
         QCOMPARE(f.outputs->currentIndex(), -1);
         QCOMPARE(f.messages.shown, QList<Shown>{});
@@ -434,23 +404,15 @@ private slots:
         Fixture f;
         QVERIFY(writeWorkbook(f.data.filePath("A Fails.xlsx"), {{"S1", {{"1"}}}, {"S2", {{"2"}}}, {"S3", {{"3"}}}}));
         QVERIFY(writeWorkbook(f.data.filePath("B.xlsx"), {{"T1", {{"t"}}}, {"T2", {{"u"}}}}));
-        struct RestoreOpener {
-            ~RestoreOpener() { core::Spreadsheet::setOpenerForTests(nullptr); }
-        } restore;
-        core::Spreadsheet::setOpenerForTests([](const std::filesystem::path& file) -> std::unique_ptr<engine::Workbook> {
-            auto book = engine::openWorkbook(file);
+        OpenCounter failing([](auto book, const std::filesystem::path& file) -> std::unique_ptr<engine::Workbook> {
             if (file.filename().string().find("Fails") == std::string::npos)
                 return book;
             return std::make_unique<FailingSecondSave>(std::move(book));
         });
-        f.addFolder(f.data.path());
         child<QComboBox>(&f.window, "Combo1")->setCurrentIndex(2);
-        f.browseOutput(f.out.path());
+        f.batchInto(f.out.path());
         f.convert();
-        QCOMPARE(f.messages.shown.size(), 2);
-        QVERIFY(f.messages.shown[0].text.contains("the disk is full"));
-        QCOMPARE(f.messages.shown[0].icon, MessageIcon::None);
-        QCOMPARE(f.messages.shown[1], (Shown{"Convert AFails file failed!", MessageIcon::Critical}));
+        f.verifyFailure("the disk is full", "Convert AFails file failed!");
         // Sheet 1 stays written; the next workbook continues the numbers (1 and 2 were used).
         QCOMPARE(tree(f.out.path()), (QStringList{"AFails/", "AFails/1.csv=1\r\n", "B/", "B/3.csv=t\r\n",
                                                   "B/4.csv=u\r\n"}));
@@ -474,19 +436,16 @@ private slots:
     void cacheKeepsToItsBounds()
     {
         core::SheetSelection cache;
-        cache.set(501, 1, "x", true);
-        cache.set(1, 5001, "x", true);
-        cache.set(1, 0, "x", true);
-        QVERIFY(!cache.isListed(501));
-        QVERIFY(cache.name(1, 5001).empty());
+        for (auto [book, sheet] : {std::pair{501, 1}, {1, 5001}, {1, 0}})
+            cache.set(book, sheet, "x", true);
+        QVERIFY(!cache.isListed(501) && cache.name(1, 5001).empty());
         std::vector<core::SheetEntry> shown(5100, {"s", false});
         shown[4999] = {"last", true};
         cache.shownWorkbookIndex = 500;
         cache.set(500, 5000, "old", false);
         cache.saveSheetTicks(shown);
         QCOMPARE(cache.name(500, 5000), std::string("last"));
-        QVERIFY(cache.ticked(500, 5000));
-        QVERIFY(cache.name(500, 5001).empty());
+        QVERIFY(cache.ticked(500, 5000) && cache.name(500, 5001).empty());
         // Entries past a shorter list keep what they held.
         cache.saveSheetTicks({{"only", true}});
         QCOMPARE(cache.name(500, 2), std::string("s"));
