@@ -54,10 +54,7 @@ TEST(Cfb, DamagedContainersRaiseErrors)
 {
     const std::string good = xls::compoundFile({{"Workbook", pattern(6000, 4)}});
     // Layout of the builder's file: sector 0 is the FAT, 1 the directory, 2.. the stream.
-    const struct {
-        const char* what;
-        void (*damage)(std::string&);
-    } cases[] = {
+    const struct { const char* what; void (*damage)(std::string&); } cases[] = {
         {"chain loops", [](std::string& f) { setU32(f, 512 + 4 * 3, 2); }},
         {"chain leaves the table", [](std::string& f) { setU32(f, 512 + 4 * 3, 0x00FFFFFF); }},
         {"odd sector size", [](std::string& f) { f[30] = 10; }},

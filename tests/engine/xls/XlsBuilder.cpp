@@ -106,17 +106,19 @@ std::string compoundFile(const std::vector<std::pair<std::string, std::string>>&
 
     // Mini stream: 64-byte pieces of the small streams, one after the other.
     std::string mini;
-    std::vector<uint32_t> miniFat;
-    std::vector<uint32_t> starts(streams.size(), kEnd);
+    std::vector<uint32_t> miniFat, fat, starts(streams.size(), kEnd);
+    // Appends a chain of `count` entries to `table`, returning its first index.
+    auto chainOf = [](std::vector<uint32_t>& table, size_t count) {
+        const uint32_t first = static_cast<uint32_t>(table.size());
+        for (size_t k = 0; k < count; ++k)
+            table.push_back(k + 1 < count ? first + static_cast<uint32_t>(k) + 1 : kEnd);
+        return count ? first : kEnd;
+    };
     for (size_t i = 0; i < streams.size(); ++i) {
         const std::string& data = streams[i].second;
         if (data.size() >= 4096 || data.empty())
             continue;
-        const uint32_t first = static_cast<uint32_t>(miniFat.size());
-        const size_t pieces = (data.size() + 63) / 64;
-        for (size_t k = 0; k < pieces; ++k)
-            miniFat.push_back(k + 1 < pieces ? first + static_cast<uint32_t>(k) + 1 : kEnd);
-        starts[i] = first;
+        starts[i] = chainOf(miniFat, (data.size() + 63) / 64);
         mini += data;
         mini.resize(miniFat.size() * 64, '\0');
     }
@@ -135,24 +137,17 @@ std::string compoundFile(const std::vector<std::pair<std::string, std::string>>&
     if (fatSectors > 109)
         throw std::runtime_error("test compound file too large");
 
-    std::vector<uint32_t> fat;
-    auto chainOf = [&](size_t count) {
-        const uint32_t first = static_cast<uint32_t>(fat.size());
-        for (size_t k = 0; k < count; ++k)
-            fat.push_back(k + 1 < count ? first + static_cast<uint32_t>(k) + 1 : kEnd);
-        return count ? first : kEnd;
-    };
     for (size_t k = 0; k < fatSectors; ++k)
         fat.push_back(kFatSect);
-    const uint32_t dirStart = chainOf(dirSectors);
-    const uint32_t miniFatStart = chainOf(miniFatSectors);
-    const uint32_t miniStart = chainOf(miniSectors);
+    const uint32_t dirStart = chainOf(fat, dirSectors);
+    const uint32_t miniFatStart = chainOf(fat, miniFatSectors);
+    const uint32_t miniStart = chainOf(fat, miniSectors);
     std::string body;
     for (size_t i = 0; i < streams.size(); ++i) {
         const std::string& data = streams[i].second;
         if (data.size() < 4096)
             continue;
-        starts[i] = chainOf(sectorsFor(data.size()));
+        starts[i] = chainOf(fat, sectorsFor(data.size()));
         std::string padded = data;
         padded.resize(sectorsFor(data.size()) * sector, '\0');
         body += padded;

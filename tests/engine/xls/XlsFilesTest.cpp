@@ -16,10 +16,9 @@ const std::filesystem::path kCorpus = TABULON_CORPUS_DIR;
 
 TEST(XlsFiles, FixturesMatchGoldenCsv)
 {
-    for (const char* name : {"mixed.xls", "long_strings.xls", "dates1904.xls", "wide.xls"}) {
+    for (const char* name : {"mixed.xls", "long_strings.xls", "dates1904.xls", "wide.xls"})
         expectGolden(kTestDir / "golden" / (std::string(name) + ".txt"),
                      convertToText(openXls, readFile(kTestDir / "fixtures" / name), name));
-    }
 }
 
 // Every string of the fixture is followed by its length in characters: nothing is lost or
@@ -72,9 +71,7 @@ TEST(XlsFiles, CorpusMatchesGoldenSummary)
             if (shown++ < 4)
                 summary += line.substr(0, 160) + "\n";
         }
-        std::ostringstream tail;
-        tail << "(" << count << " lines, " << std::hex << hash << ")\n";
-        summary += tail.str();
+        summary += (std::ostringstream() << "(" << count << " lines, " << std::hex << hash << ")\n").str();
     }
     expectGolden(kTestDir / "golden" / "corpus-summary.txt", summary);
 }
@@ -83,10 +80,7 @@ TEST(XlsFiles, CorpusMatchesGoldenSummary)
 // the per-block re-keying that the default password relies on.
 TEST(XlsFiles, RealRc4FilesOpenOnlyWithTheirPassword)
 {
-    const struct {
-        const char* file;
-        const char* start;
-    } cases[] = {
+    const struct { const char* file; const char* start; } cases[] = {
         {"poi__password.xls", "== 1 "},
         {"sheetjs__password_2002_128_strong.xls", "== 1 Sheet1\n1,\r\n2,10\r\n3,\r\n4,\r\n"},  // CryptoAPI
     };

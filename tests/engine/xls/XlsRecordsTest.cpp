@@ -105,10 +105,7 @@ TEST(XlsRecords, SharedStringsSplitAcrossContinueRecords)
 
 TEST(XlsRecords, Biff5TextGoesThroughTheCodePage)
 {
-    const struct {
-        uint16_t codepage;  // 0: no CODEPAGE record
-        std::string bytes, utf8;
-    } cases[] = {
+    const struct { uint16_t codepage; std::string bytes, utf8; } cases[] = {  // codepage 0: no CODEPAGE record
         {0, "caf\xE9", "caf\xC3\xA9"},
         {1252, "\x80 5", "\xE2\x82\xAC 5"},
         {1251, "\xCF\xF0\xE8\xE2\xE5\xF2", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"},
@@ -128,8 +125,7 @@ TEST(XlsRecords, Biff5TextGoesThroughTheCodePage)
                      number(0, 1, 1, 16),
                      formula(0, 2, formulaTagged(0)),
                      {0x0207, u16(static_cast<uint16_t>(c.bytes.size())) + c.bytes}}};
-        const std::string stream = workbookStream(globals, {sheet}, true);
-        const std::string book = compoundFile({{"Book", stream}});
+        const std::string book = compoundFile({{"Book", workbookStream(globals, {sheet}, true)}});
         SCOPED_TRACE(c.codepage);
         EXPECT_EQ(convertToText(openXls, book, "b.xls"),
                   "== 1 " + c.utf8 + "\n" + c.utf8 + "," + c.utf8 + "," + c.utf8 + "\r\n");
