@@ -9,11 +9,7 @@ using namespace tabulon::numfmt;
 
 namespace {
 
-struct Case {
-    std::string_view code;
-    double value;
-    std::string_view shown;
-};
+struct Case { std::string_view code; double value; std::string_view shown; };
 
 void expectAll(std::initializer_list<Case> cases, bool date1904 = false)
 {
@@ -153,12 +149,10 @@ TEST(NumFmt, Dates1900And1904)
         {"yyyy-mm-dd hh:mm", 45000.99999999, "2023-03-16 00:00"}, {"DD.MM.YYYY", 45000, "15.03.2023"},
         {"mmm d \"at\" h", 45000.5, "Mar 15 at 12"},
     });
-    expectAll(
-        {
-            {"m/d/yyyy", 0, "1/1/1904"}, {"dddd", 0, "Friday"}, {"yyyy-mm-dd", 59, "1904-02-29"},
-            {"yyyy-mm-dd", 2957003, "9999-12-31"}, {"yyyy-mm-dd", 2957004, "2957004"},
-        },
-        true);
+    const bool date1904 = true;
+    expectAll({{"m/d/yyyy", 0, "1/1/1904"}, {"dddd", 0, "Friday"}, {"yyyy-mm-dd", 59, "1904-02-29"},
+               {"yyyy-mm-dd", 2957003, "9999-12-31"}, {"yyyy-mm-dd", 2957004, "2957004"}},
+              date1904);
 }
 
 TEST(NumFmt, TimesRoundCarryAndElapse)
