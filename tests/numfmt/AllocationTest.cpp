@@ -9,9 +9,7 @@
 
 // Counts every allocation of this test program, so the rendering loop below can show it
 // makes none once the output buffer has room.
-namespace {
-std::atomic<long> g_allocations{0};
-}
+static std::atomic<long> g_allocations{0};
 
 void* operator new(std::size_t size)
 {

@@ -14,10 +14,7 @@ std::string f64(double v);
 // A BIFF8 string body: flags byte then the characters, 8-bit when they all fit.
 std::string chars8(std::string_view latin1);
 
-struct Record {
-    uint16_t type;
-    std::string body;
-};
+struct Record { uint16_t type; std::string body; };
 std::string record(uint16_t type, std::string_view body);
 
 // Cell records of BIFF5/8 (row, column, XF index first).
