@@ -36,11 +36,8 @@ Ran tabrun(const test::TempDir& dir, const std::vector<std::string>& args, const
         command += " " + shellQuoted(a);
     const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
     command += " >" + shellQuoted(out.string()) + " 2>" + shellQuoted(err.string()) + " </dev/null";
-    Ran r;
     const int status = std::system(command.c_str());
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = test::readFile(out);
-    r.err = test::readFile(err);
+    Ran r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::readFile(out), test::readFile(err)};
     fs::remove(out);
     fs::remove(err);
     return r;
@@ -53,15 +50,13 @@ void writeXlsx(const fs::path& file, const std::vector<std::pair<std::string, Gr
     ASSERT_NE(book, nullptr);
     for (const auto& [name, grid] : sheets) {
         lxw_worksheet* sheet = workbook_add_worksheet(book, name.c_str());
-        for (size_t r = 0; r < grid.size(); ++r)
-            for (size_t c = 0; c < grid[r].size(); ++c) {
+        for (lxw_row_t r = 0; r < grid.size(); ++r)
+            for (lxw_col_t c = 0; c < grid[r].size(); ++c) {
                 const std::string& v = grid[r][c];
-                const auto row = static_cast<lxw_row_t>(r);
-                const auto col = static_cast<lxw_col_t>(c);
                 if (!v.empty() && v.find_first_not_of("0123456789") == std::string::npos)
-                    worksheet_write_number(sheet, row, col, std::stod(v), nullptr);
+                    worksheet_write_number(sheet, r, c, std::stod(v), nullptr);
                 else
-                    worksheet_write_string(sheet, row, col, v.c_str(), nullptr);
+                    worksheet_write_string(sheet, r, c, v.c_str(), nullptr);
             }
     }
     ASSERT_EQ(workbook_close(book), LXW_NO_ERROR);

@@ -75,9 +75,6 @@ TEST(ParseCommandLine, OptionsAndPaths)
     EXPECT_EQ(cl.outputDir, "/");
     ASSERT_EQ(core::parseCommandLine({in, "out/"}, cl), ParseResult::Ok);
     EXPECT_EQ(cl.outputDir, "out/");
-    ASSERT_EQ(core::parseCommandLineText("\"" + in + "\" \"" + out + "\" /NAME=3", cl), ParseResult::Ok);
-    EXPECT_EQ(cl.inputPath, in);
-    EXPECT_EQ(cl.namingMode(), 2);
 }
 
 TEST(ParseCommandLine, UnusableCommandLines)

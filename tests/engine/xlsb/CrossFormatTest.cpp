@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sstream>
 #include <set>
 
 #include "Error.h"
@@ -30,13 +31,9 @@ std::string convertFile(const std::filesystem::path& file)
 std::string withoutNames(const std::string& text)
 {
     std::string out;
-    size_t at = 0;
-    while (at < text.size()) {
-        const size_t end = std::min(text.find('\n', at), text.size() - 1);
-        if (text.compare(at, 3, "== ") != 0)
-            out += text.substr(at, end + 1 - at);
-        at = end + 1;
-    }
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out += line.starts_with("== ") ? "" : line + "\n";
     return out;
 }
 

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstring>
 #include <functional>
 
 #include "Error.h"
@@ -17,12 +16,7 @@ using engine::CellKind;
 std::string u8(uint8_t v) { return std::string(1, static_cast<char>(v)); }
 std::string u16(uint16_t v) { return u8(v & 0xFF) + u8(v >> 8); }
 std::string u32(uint32_t v) { return u16(v & 0xFFFF) + u16(v >> 16); }
-std::string f64(double v)
-{
-    std::string out(8, '\0');
-    std::memcpy(out.data(), &v, 8);
-    return out;
-}
+std::string f64(double v) { return std::string(reinterpret_cast<const char*>(&v), 8); }
 std::string wide(std::u16string_view text)
 {
     std::string out = u32(static_cast<uint32_t>(text.size()));
@@ -37,15 +31,11 @@ class Records {
 public:
     Records& add(uint32_t type, const std::string& body = {})
     {
-        do {
-            m_bytes += static_cast<char>((type & 0x7F) | (type > 0x7F ? 0x80 : 0));
-            type >>= 7;
-        } while (type);
-        uint32_t size = static_cast<uint32_t>(body.size());
-        do {
-            m_bytes += static_cast<char>((size & 0x7F) | (size > 0x7F ? 0x80 : 0));
-            size >>= 7;
-        } while (size);
+        for (uint32_t v : {type, static_cast<uint32_t>(body.size())})
+            do {
+                m_bytes += static_cast<char>((v & 0x7F) | (v > 0x7F ? 0x80 : 0));
+                v >>= 7;
+            } while (v);
         m_bytes += body;
         return *this;
     }
@@ -195,21 +185,10 @@ TEST(XlsbReader, ReadsSheetListAndDateSystem)
     const std::string bytes = p.bytes();  // the archive reads from these bytes
     auto reader = openXlsb(bytes, "t.xlsb");
     EXPECT_TRUE(reader->date1904());
-    using engine::SheetKind;
-    using engine::SheetVisibility;
-    const auto& sheets = reader->sheets();
-    ASSERT_EQ(sheets.size(), 4u);
-    const struct { std::string name; SheetKind kind; SheetVisibility visibility; } expected[] = {
-        {"Chart", SheetKind::Chart, SheetVisibility::Hidden},
-        {"Daten \xF0\x9D\x84\x9E", SheetKind::Worksheet, SheetVisibility::Visible},
-        {"Macro", SheetKind::Macro, SheetVisibility::VeryHidden},
-        {"Dialog", SheetKind::Dialog, SheetVisibility::Hidden},
-    };
-    for (size_t i = 0; i < sheets.size(); ++i) {
-        EXPECT_EQ(sheets[i].name, expected[i].name);
-        EXPECT_EQ(sheets[i].kind, expected[i].kind) << i;
-        EXPECT_EQ(sheets[i].visibility, expected[i].visibility) << i;
-    }
+    std::string kinds;  // name:kind visibility
+    for (const auto& s : reader->sheets())
+        kinds += s.name + ":" + std::to_string(int(s.kind)) + std::to_string(int(s.visibility)) + " ";
+    EXPECT_EQ(kinds, "Chart:11 Daten \xF0\x9D\x84\x9E:00 Macro:32 Dialog:21 ");
     // Worksheet 1 of the workbook is the second sheet: the chart sheet before it does not count.
     auto book = engine::makeWorkbook(std::move(reader), "t.xlsb");
     EXPECT_EQ(book->sheetCount(), 1);
