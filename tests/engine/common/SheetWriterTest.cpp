@@ -75,8 +75,9 @@ TEST(SheetWriter, UsedRangeWhateverTheHint)
         CellRenderer renderer(reader.styles(), false);
         writeSheetCsv(reader, renderer, 0, dir / "out.csv", "book.xlsx");
         EXPECT_EQ(readFile(dir / "out.csv"), c.csv) << c.name;
-        if (c.passes)
+        if (c.passes) {
             EXPECT_EQ(reader.passes, c.passes) << c.name;
+        }
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << c.name << ": temporary file left";
     }
 }
