@@ -54,7 +54,16 @@ WorkbookResult convertWorkbook(const WorkbookJob& job, const SheetSelection& cac
             // Worksheet i of the worksheet list: a chart sheet before it cannot shift which sheet is saved.
             application->selectSheet(i);
             application->saveWorkbookAs(file, kCsvFileFormat);
+            listener.worksheetSaved();
             listener.setProgress(i);
+            // A stop never cuts a worksheet: each CSV file is renamed into place only when whole.
+            if (i < count && listener.stopRequested()) {
+                application->close();
+                application->quit();
+                listener.setProgress(0);
+                counter.reset();
+                return WorkbookResult::Stopped;
+            }
         }
         application->close();
         application->quit();

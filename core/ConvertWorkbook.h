@@ -7,7 +7,8 @@
 
 namespace tabulon::core {
 
-enum class WorkbookResult { Converted = 1, Failed = 2, NotFound = 3 };
+// Stopped: the user asked the batch to stop; the worksheets saved until then stay.
+enum class WorkbookResult { Converted = 1, Failed = 2, NotFound = 3, Stopped = 4 };
 
 // What a conversion reports while it runs; Tabulon shows it, tests record it.
 class WorkbookListener {
@@ -17,6 +18,10 @@ public:
     virtual void setProgress(int value) = 0;
     // The error's own description, shown without an icon.
     virtual void showError(const std::string& description) = 0;
+    // Asked after every worksheet: true ends the workbook there (result Stopped).
+    virtual bool stopRequested() { return false; }
+    // A worksheet's CSV file was written whole.
+    virtual void worksheetSaved() {}
 };
 
 // One workbook of the workbook list and where its CSV files go.
@@ -36,7 +41,8 @@ std::filesystem::path workbookPath(const std::string& source, const std::string&
 // decides for a listed workbook (positions above 5000 are always converted); an unlisted
 // workbook has all its worksheets converted. On failure the error's description goes to
 // the listener and the result is Failed; files already written stay, and the sheet
-// counter is kept. The counter goes back to 0 when the workbook converted to its end.
+// counter is kept. The counter goes back to 0 when the workbook converted to its end, and
+// when the listener asked it to stop after a worksheet (result Stopped).
 WorkbookResult convertWorkbook(const WorkbookJob& job, const SheetSelection& cache, SheetCounter& counter,
                                WorkbookListener& listener, RandomSource& random = clockRandomSource());
 
