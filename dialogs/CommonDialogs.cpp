@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <cmath>
 
 namespace tabulon::dialogs {
@@ -48,10 +49,37 @@ QString CommonDialogs::cutAtNul(const QString& text)
     return nul < 0 ? text : text.left(nul);
 }
 
+// The patterns of showOpen as the user reads them; matched without regard to case.
+const char* const kWorkbookPatterns[] = {"*.xl*", "*.ods"};
+
 QString CommonDialogs::workbookFilter()
 {
-    // Extensions match without regard to case; OpenDocument workbooks are offered as well.
-    return QStringLiteral("Excel files(*.xls;*.xlsx;*.xlsm;*.xlsb) (*.[xX][lL]* *.[oO][dD][sS])");
+    QStringList shown, matched;
+    for (const char* pattern : kWorkbookPatterns) {
+        shown << QString::fromLatin1(pattern);
+        QString anyCase;  // "*.[xX][lL]*": file systems here tell case apart
+        for (const QChar c : QString::fromLatin1(pattern))
+            anyCase += c.isLetter() ? QStringLiteral("[%1%2]").arg(c.toLower(), c.toUpper()) : QString(c);
+        matched << anyCase;
+    }
+    return QStringLiteral("Excel and OpenDocument files(") + shown.join(QLatin1Char(';')) + QStringLiteral(") (")
+           + matched.join(QLatin1Char(' ')) + QLatin1Char(')');
+}
+
+bool CommonDialogs::matchesWorkbookFilter(const QString& fileName)
+{
+    for (const char* pattern : kWorkbookPatterns) {
+        const QRegularExpression match(QRegularExpression::wildcardToRegularExpression(QString::fromLatin1(pattern)),
+                                       QRegularExpression::CaseInsensitiveOption);
+        if (match.match(fileName).hasMatch())
+            return true;
+    }
+    return false;
+}
+
+QString CommonDialogs::startFolder() const
+{
+    return QFileInfo(path()).isDir() ? path() : QString();
 }
 
 void CommonDialogs::takeChosenFile(const QString& chosen)
@@ -68,6 +96,7 @@ bool CommonDialogs::showOpen()
     FileRequest request;
     request.owner = m_owner;
     request.caption = title();
+    request.directory = startFolder();
     request.proposedName = fileName().trimmed();
     request.filters = {workbookFilter()};
     request.defaultSuffix = m_defExt.startsWith(QLatin1Char('.')) ? m_defExt.mid(1) : m_defExt;
@@ -81,7 +110,7 @@ bool CommonDialogs::showOpen()
 
 bool CommonDialogs::showFolder()
 {
-    const std::optional<QString> chosen = dialogBackend().folder(m_owner, title());
+    const std::optional<QString> chosen = dialogBackend().folder(m_owner, title(), startFolder());
     if (!chosen)
         return false;
     m_path = *chosen;

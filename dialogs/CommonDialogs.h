@@ -41,8 +41,9 @@ public:
     void setFontUnderline(bool value) { m_fontUnderline = value; }
 
     // One existing workbook; always the fixed workbook filter, whatever filter() holds.
+    // Starts in path() when that is a folder.
     bool showOpen();
-    // One folder; clears fileName and fileTitle on success.
+    // One folder; starts in path() when that is a folder; clears fileName and fileTitle on success.
     bool showFolder();
     // Starts in path() (or the program's folder) and changes path() even on cancel.
     bool showSave();
@@ -51,11 +52,15 @@ public:
     bool showPrinter();
     bool showPrinterProperties();
 
-    // The fixed filter of showOpen, as offered to the dialog.
+    // The fixed filter of showOpen, as offered to the dialog: its description names the
+    // patterns it matches.
     static QString workbookFilter();
+    // Whether showOpen's filter offers a file of this name.
+    static bool matchesWorkbookFilter(const QString& fileName);
 
 private:
     static QString cutAtNul(const QString& text);
+    QString startFolder() const;
     void takeChosenFile(const QString& chosen);
 
     QString m_fileTitle;

@@ -3,6 +3,7 @@
 #include <QColorDialog>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDialog>
 #include <QMessageBox>
 #include <QPageSetupDialog>
@@ -48,9 +49,9 @@ public:
     {
         return runFileDialog(request, QFileDialog::AcceptSave);
     }
-    std::optional<QString> folder(QWidget* owner, const QString& caption) override
+    std::optional<QString> folder(QWidget* owner, const QString& caption, const QString& directory) override
     {
-        const QString chosen = QFileDialog::getExistingDirectory(owner, caption, QString(), QFileDialog::ShowDirsOnly);
+        const QString chosen = QFileDialog::getExistingDirectory(owner, caption, directory, QFileDialog::ShowDirsOnly);
         if (chosen.isEmpty())
             return std::nullopt;
         return QDir::toNativeSeparators(chosen);
@@ -103,16 +104,19 @@ public:
         QMessageBox box(shown, QStringLiteral("Tabulon"), text, QMessageBox::Ok, owner);
         box.exec();
     }
+    bool ask(QWidget* owner, const QString& question) override
+    {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Tabulon"), question, QMessageBox::Yes | QMessageBox::No,
+                        owner);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes;
+    }
 };
 
 class DesktopShell : public Shell {
 public:
-    void open(QWidget*, const QString& target, int) override
-    {
-        // A one-letter scheme is a Windows drive ("C:"), not an address.
-        const QUrl url(target);
-        QDesktopServices::openUrl(url.scheme().size() > 1 ? url : QUrl::fromLocalFile(target));
-    }
+    void open(QWidget*, const QString& target, int) override { QDesktopServices::openUrl(shellUrl(target)); }
 };
 
 QtDialogBackend g_qtDialogs;
@@ -124,6 +128,20 @@ Shell* g_shell = &g_desktopShell;
 
 }  // namespace
 
+QUrl shellUrl(const QString& target)
+{
+    // A one-letter scheme is a Windows drive ("C:"), not an address. A file manager resolves
+    // no relative "file:" URL, so paths always go out absolute.
+    const QUrl url(target);
+    if (url.scheme().size() > 1 && url.isValid())
+        return url;
+    QString absolute = QFileInfo(target).absoluteFilePath();
+    const bool folder = target.endsWith(QLatin1Char('/')) || target.endsWith(QDir::separator());
+    if (folder && !absolute.endsWith(QLatin1Char('/')))
+        absolute += QLatin1Char('/');  // a folder keeps the separator it was given with
+    return QUrl::fromLocalFile(absolute);
+}
+
 DialogBackend& dialogBackend() { return *g_dialogs; }
 void setDialogBackend(DialogBackend* backend) { g_dialogs = backend ? backend : &g_qtDialogs; }
 MessageBoxes& messageBoxes() { return *g_messages; }
@@ -132,6 +150,7 @@ Shell& shell() { return *g_shell; }
 void setShell(Shell* shell) { g_shell = shell ? shell : &g_desktopShell; }
 
 void showMessage(QWidget* owner, const QString& text, MessageIcon icon) { messageBoxes().show(owner, text, icon); }
+bool askQuestion(QWidget* owner, const QString& question) { return messageBoxes().ask(owner, question); }
 void shellOpen(QWidget* owner, const QString& target, int showCommand) { shell().open(owner, target, showCommand); }
 
 }  // namespace tabulon::dialogs

@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <optional>
 
 class QWidget;
@@ -42,7 +43,8 @@ public:
     virtual ~DialogBackend() = default;
     virtual std::optional<QString> openFile(const FileRequest& request) = 0;
     virtual std::optional<QString> saveFile(const FileRequest& request) = 0;
-    virtual std::optional<QString> folder(QWidget* owner, const QString& caption) = 0;
+    // `directory` is where the chooser starts ("" for the system's choice).
+    virtual std::optional<QString> folder(QWidget* owner, const QString& caption, const QString& directory) = 0;
     virtual std::optional<QColor> color(const ColorRequest& request) = 0;
     virtual std::optional<QFont> font(const FontRequest& request) = 0;
     virtual bool printer(QWidget* owner) = 0;
@@ -58,6 +60,8 @@ public:
     virtual ~MessageBoxes() = default;
     // One OK button, the program's title as caption; returns when the user closed it.
     virtual void show(QWidget* owner, const QString& text, MessageIcon icon) = 0;
+    // A question with Yes and No, the program's title as caption; true for Yes.
+    virtual bool ask(QWidget* owner, const QString& question) = 0;
 };
 
 // Show commands keep the numbers the desktop shell uses; the platform may ignore them.
@@ -71,6 +75,10 @@ public:
     virtual void open(QWidget* owner, const QString& target, int showCommand) = 0;
 };
 
+// What the desktop is handed for a target: web and mail addresses as they are, anything
+// else as the file URL of its absolute path.
+QUrl shellUrl(const QString& target);
+
 // The implementations in use. Passing nullptr puts the real one back.
 DialogBackend& dialogBackend();
 void setDialogBackend(DialogBackend* backend);
@@ -81,6 +89,7 @@ void setShell(Shell* shell);
 
 // Shorthands for the window code.
 void showMessage(QWidget* owner, const QString& text, MessageIcon icon);
+bool askQuestion(QWidget* owner, const QString& question);
 void shellOpen(QWidget* owner, const QString& target, int showCommand);
 
 }  // namespace tabulon::dialogs

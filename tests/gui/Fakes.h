@@ -22,14 +22,19 @@ public:
     bool printerAnswer = false;
 
     QList<dialogs::FileRequest> openRequests, saveRequests;
-    QStringList folderCaptions;
+    QStringList folderCaptions, folderDirectories;
     QList<dialogs::ColorRequest> colorRequests;
     QList<dialogs::FontRequest> fontRequests;
     int printerCalls = 0;
 
     std::optional<QString> openFile(const dialogs::FileRequest& r) override { return openRequests << r, take(files); }
     std::optional<QString> saveFile(const dialogs::FileRequest& r) override { return saveRequests << r, take(files); }
-    std::optional<QString> folder(QWidget*, const QString& c) override { return folderCaptions << c, take(folders); }
+    std::optional<QString> folder(QWidget*, const QString& c, const QString& d) override
+    {
+        folderCaptions << c;
+        folderDirectories << d;
+        return take(folders);
+    }
     std::optional<QColor> color(const dialogs::ColorRequest& r) override { return colorRequests << r, take(colors); }
     std::optional<QFont> font(const dialogs::FontRequest& r) override { return fontRequests << r, take(fonts); }
     bool printer(QWidget*) override { return ++printerCalls, printerAnswer; }
@@ -60,12 +65,22 @@ public:
     };
     QList<Shown> shown;
     std::function<void()> whileShown;  // runs as each message shows, to look at the window then
+    std::deque<bool> answers;          // to questions; an empty queue answers No
+    QStringList questions;
 
     void show(QWidget*, const QString& text, dialogs::MessageIcon icon) override
     {
         shown << Shown{text, icon};
         if (whileShown)
             whileShown();
+    }
+    bool ask(QWidget*, const QString& question) override
+    {
+        questions << question;
+        const bool yes = !answers.empty() && answers.front();
+        if (!answers.empty())
+            answers.pop_front();
+        return yes;
     }
 };
 

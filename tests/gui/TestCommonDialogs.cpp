@@ -34,20 +34,64 @@ private slots:
         QCOMPARE(dialog.fileTitle(), QStringLiteral("Root.xls"));
     }
 
-    void workbookFilterMatchesEveryWorkbookExtensionInAnyCase()
+    void workbookFilterNamesWhatItShows()
     {
+        // "Description(named;patterns) (offered patterns)": what the user reads must be what
+        // the dialog lists, in any letter case.
         const QString filter = CommonDialogs::workbookFilter();
-        QVERIFY(filter.startsWith(QStringLiteral("Excel files(*.xls;*.xlsx;*.xlsm;*.xlsb)")));
-        const QStringList patterns = filter.mid(filter.lastIndexOf('(') + 1).chopped(1).split(' ');
-        auto matches = [&](const char* name) {
+        const QString description = filter.left(filter.lastIndexOf(QStringLiteral(" (")));
+        const QString named = description.mid(description.indexOf('(') + 1).chopped(1);
+        const QString offered = filter.mid(filter.lastIndexOf('(') + 1).chopped(1);
+        auto matches = [](const QStringList& patterns, const QString& name, QRegularExpression::PatternOptions options) {
             for (const QString& pattern : patterns)
-                if (QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern)).match(name).hasMatch())
+                if (QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern), options)
+                        .match(name)
+                        .hasMatch())
                     return true;
             return false;
         };
-        for (const char* name : {"a.xls", "a.XLSX", "a.Xlsm", "a.xlsb", "a.ods", "a.ODS"})
-            QVERIFY2(matches(name), name);
-        QVERIFY(!matches("a.csv"));
+        const struct {
+            const char* name;
+            bool shown;
+        } cases[] = {
+            {"a.xls", true},
+            {"a.XLSX", true},
+            {"a.Xlsm", true},
+            {"a.xlsb", true},
+            {"a.xltx", true},
+            {"a.ods", true},
+            {"a.ODS", true},
+            {"a.csv", false},
+            {"a.odt", false},
+            {"xls", false},
+        };
+        for (const auto& c : cases) {
+            const QString name = QString::fromLatin1(c.name);
+            QCOMPARE(matches(offered.split(' '), name, QRegularExpression::NoPatternOption), c.shown);
+            QCOMPARE(matches(named.split(';'), name, QRegularExpression::CaseInsensitiveOption), c.shown);
+            QCOMPARE(CommonDialogs::matchesWorkbookFilter(name), c.shown);
+        }
+    }
+
+    void openAndFolderStartInPath()
+    {
+        QTemporaryDir temp;
+        const struct {
+            QString path, start;
+        } cases[] = {
+            {temp.path(), temp.path()},
+            {temp.filePath("missing"), QString()},
+            {QString(), QString()},
+        };
+        for (const auto& c : cases) {
+            FakeDialogs fake;
+            CommonDialogs dialog;
+            dialog.setPath(c.path);
+            QVERIFY(!dialog.showOpen() && !dialog.showFolder());
+            QCOMPARE(fake.openRequests.first().directory, c.start);
+            QCOMPARE(fake.folderDirectories.first(), c.start);
+            QCOMPARE(dialog.path(), c.path);  // cancelled: untouched
+        }
     }
 
     void cancelLeavesTheResultsAloneAndFolderClearsTheFileFields()
