@@ -4,11 +4,13 @@
 #include "gui/Twips.h"
 
 #include <QEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QUrl>
 
 namespace tabulon::gui {
 namespace {
@@ -28,12 +30,22 @@ void styleAsLink(QLabel* link)
     link->setPalette(palette);
     link->setFont(arial(9.6));
     link->setCursor(Qt::PointingHandCursor);
+    // A configured address may be longer than the label: shortened in the middle, whole in
+    // the tooltip (the click opens the whole one either way).
+    const QString whole = link->text();
+    const QString shown = link->fontMetrics().elidedText(whole, Qt::ElideMiddle, link->width());
+    if (shown != whole) {
+        link->setText(shown);
+        link->setToolTip(whole);
+    }
 }
 
 }  // namespace
 
-AboutDialog::AboutDialog(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+AboutDialog::AboutDialog(const Links& links, const QString& helpFile, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      m_links(links),
+      m_helpFile(helpFile)
 {
     setObjectName(QStringLiteral("Dialog1"));
     setWindowTitle(QStringLiteral("About us"));
@@ -56,7 +68,7 @@ AboutDialog::AboutDialog(QWidget* parent)
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 
     label(this, "Label1", QStringLiteral("Tabulon"), 840, 240, 2055, 255);
-    label(this, "Label4", QStringLiteral("Version:29.12.28"), 840, 480, 1455, 255);
+    label(this, "Label4", QStringLiteral("Version:" TABULON_VERSION), 840, 480, 1455, 255);
     QLabel* notice = label(this, "Label5",
                            QStringLiteral("Warning: this program is protected by copyright law. Reproducing or "
                                           "distributing it, or any part of it, without permission is not allowed.\n"),
@@ -67,12 +79,18 @@ AboutDialog::AboutDialog(QWidget* parent)
     auto* frame = new QGroupBox(this);
     frame->setObjectName(QStringLiteral("Frame1"));
     place(frame, 240, 960, 4450, 1090);
-    m_mailLink = label(frame, "Label2", QString::fromLatin1(kSupportMail), 1800, 240, 2290, 250);
-    label(frame, "Label3", QStringLiteral("Technical Support:"), 120, 240, 1690, 250);
+    m_mailLink = label(frame, "Label2", m_links.supportMail, 1800, 240, 2290, 250);
+    QLabel* support = label(frame, "Label3", QStringLiteral("Technical Support:"), 120, 240, 1690, 250);
+    // No address configured: no mail link rather than a dead one.
+    m_mailLink->setVisible(!m_links.supportMail.isEmpty());
+    support->setVisible(!m_links.supportMail.isEmpty());
     QLabel* maker = label(frame, "Label6", QStringLiteral("Copyright 2026 Tabulon developers"), 120, 720, 3135, 255);
     maker->setFont(arial(9));
     label(frame, "Label7", QStringLiteral(" Website:"), 120, 480, 850, 250);
-    m_webLink = label(frame, "Label8", QString::fromLatin1(kHomePageHost), 1800, 480, 1930, 250);
+    // The host name alone; the help page by its file name until there is a home page.
+    const QString webText =
+        m_links.homePage.isEmpty() ? QFileInfo(m_helpFile).fileName() : QUrl(m_links.homePage).host();
+    m_webLink = label(frame, "Label8", webText, 1800, 480, 1930, 250);
     styleAsLink(m_mailLink);
     styleAsLink(m_webLink);
     m_mailLink->installEventFilter(this);
@@ -83,10 +101,10 @@ bool AboutDialog::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::MouseButtonRelease
         && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        if (watched == m_mailLink)
-            dialogs::shellOpen(this, QStringLiteral("mailto:") + QString::fromLatin1(kSupportMail), dialogs::kShowMaximized);
+        if (watched == m_mailLink && !m_links.supportMail.isEmpty())
+            dialogs::shellOpen(this, QStringLiteral("mailto:") + m_links.supportMail, dialogs::kShowMaximized);
         else if (watched == m_webLink)
-            dialogs::shellOpen(this, QString::fromLatin1(kHomePage), dialogs::kShow);
+            dialogs::shellOpen(this, m_links.homePage.isEmpty() ? m_helpFile : m_links.homePage, dialogs::kShow);
     }
     return QDialog::eventFilter(watched, event);
 }

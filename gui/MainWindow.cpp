@@ -5,24 +5,35 @@
 #include "core/Spreadsheet.h"
 #include "dialogs/CommonDialogs.h"
 #include "dialogs/Seams.h"
+#include "engine/Workbook.h"
 #include "gui/AboutDialog.h"
+#include "gui/PictureButton.h"
 #include "gui/QtPaths.h"
 #include "gui/SettingsDialog.h"
 #include "gui/Twips.h"
 
 #include <QCloseEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGuiApplication>
-#include <QWindow>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QThread>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QWindow>
+
+#include <algorithm>
 
 // Resources of a static library are registered by hand.
 static void initIconResources()
@@ -41,12 +52,10 @@ const char* const kNamingModes[] = {
 
 QToolButton* pictureButton(QWidget* parent, const char* name, const QString& caption, const char* icon, int iconSize)
 {
-    auto* button = new QToolButton(parent);
+    auto* button = new PictureButton(parent, iconSize);
     button->setObjectName(QString::fromLatin1(name));
     button->setText(caption);
     button->setIcon(QIcon(QString::fromLatin1(icon)));
-    button->setIconSize(QSize(iconSize, iconSize));
-    button->setToolButtonStyle(caption.isEmpty() ? Qt::ToolButtonIconOnly : Qt::ToolButtonTextUnderIcon);
     button->setFont(arial(9));
     button->setFocusPolicy(Qt::StrongFocus);
     return button;
@@ -85,12 +94,43 @@ QString programFolder()
     return QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
 }
 
+QString configFolderOr(const QString& folder)
+{
+    return folder.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) : folder;
+}
+
+// The files and folders a drag carries; nothing for anything else (text, web addresses).
+QStringList localPaths(const QMimeData* data)
+{
+    QStringList paths;
+    if (data && data->hasUrls())
+        for (const QUrl& url : data->urls())
+            if (url.isLocalFile())
+                paths << QDir::toNativeSeparators(url.toLocalFile());
+    return paths;
+}
+
+// What addSources takes: an existing folder, or an existing file the open dialog offers.
+bool isSource(const QString& path)
+{
+    switch (core::pathKind(toPath(path))) {
+    case core::PathKind::Folder:
+        return true;
+    case core::PathKind::File:
+        return dialogs::CommonDialogs::matchesWorkbookFilter(QFileInfo(path).fileName());
+    case core::PathKind::Missing:
+        break;
+    }
+    return false;
+}
+
 }  // namespace
 
-MainWindow::MainWindow(const QString& stateFolder, QWidget* parent)
+MainWindow::MainWindow(const QString& stateFolder, const QString& configFolder, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                               | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      m_state(stateFolder)
+      m_state(stateFolder),
+      m_places(configFolderOr(configFolder))
 {
     initIconResources();
     setObjectName(QStringLiteral("form1"));
@@ -99,7 +139,12 @@ MainWindow::MainWindow(const QString& stateFolder, QWidget* parent)
     setFont(arial(8.4));
     buildControls();
     buildMenus();
+    buildSheetMenu();
     setFixedSize(px(kClientWidth), px(kClientHeight) + menuBar()->sizeHint().height());
+    // Where the window was last placed; the window system's choice the first time.
+    const QByteArray geometry = m_places.windowGeometry();
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
     load();
 }
 
@@ -141,12 +186,17 @@ void MainWindow::buildControls()
     m_sourceList = listView(client, "ListView1");
     place(m_sourceList, 120, 1080, 8415, 2655);
     m_sourceList->setIconSize(QSize(16, 16));
+    m_sourceList->setAccessibleName(QStringLiteral("Sources"));
+    // Workbook files and folders dropped on the list are added as sources.
+    m_sourceList->viewport()->setAcceptDrops(true);
+    m_sourceList->viewport()->installEventFilter(this);
 
     m_namingMode = new QComboBox(client);
     m_namingMode->setObjectName(QStringLiteral("Combo1"));
     m_namingMode->setEditable(false);
     m_namingMode->setFont(arial(9));
     place(m_namingMode, 1560, 3840, 6975, 345);
+    m_namingMode->setAccessibleName(QStringLiteral("Naming mode"));
 
     m_workbookList = listView(client, "ListView2");
     m_workbookList->setFont(arial(8.4));
@@ -154,11 +204,17 @@ void MainWindow::buildControls()
     m_worksheetList = listView(client, "ListView3");
     m_worksheetList->setFont(arial(8.4));
     place(m_worksheetList, 4200, 4200, 4335, 2775);
+    m_workbookList->setAccessibleName(QStringLiteral("Workbooks"));
+    m_worksheetList->setAccessibleName(QStringLiteral("Worksheets"));
 
     m_upButton = pictureButton(client, "Command3", QString(), ":/icons/up.svg", 16);
     place(m_upButton, 8640, 1680, 370, 610);
     m_downButton = pictureButton(client, "Command4", QString(), ":/icons/down.svg", 16);
     place(m_downButton, 8640, 2520, 370, 610);
+    for (auto [button, name] : {std::pair{m_upButton, "Move source up"}, {m_downButton, "Move source down"}}) {
+        button->setAccessibleName(QString::fromLatin1(name));
+        button->setToolTip(QString::fromLatin1(name));
+    }
 
     m_statusLabel = label(client, "Label1", QString());
     place(m_statusLabel, 120, 7080, 6975, 255);
@@ -167,7 +223,9 @@ void MainWindow::buildControls()
     m_progressBar->setRange(0, 100);
     m_progressBar->setValue(0);
     m_progressBar->setTextVisible(false);
+    m_progressBar->setAccessibleName(QStringLiteral("Conversion progress"));
     place(m_progressBar, 120, 7800, 8895, 255);
+    m_statusLabel->setAccessibleName(QStringLiteral("Status"));
     m_namingLabel = label(client, "Label3", QStringLiteral("Convert Option:"));
     place(m_namingLabel, 120, 3840, 1335, 255);
 
@@ -177,6 +235,7 @@ void MainWindow::buildControls()
     // Typed text is used as it is and never joins the list by itself.
     m_outputDirs->setInsertPolicy(QComboBox::NoInsert);
     place(m_outputDirs, 2160, 7440, 4815, 330);
+    m_outputDirs->setAccessibleName(QStringLiteral("Output directory"));
 
     m_browseButton = new QPushButton(QStringLiteral("Browse"), client);
     m_browseButton->setObjectName(QStringLiteral("Command10"));
@@ -188,6 +247,8 @@ void MainWindow::buildControls()
     place(m_viewButton, 8160, 7440, 855, 325);
     m_outputLabel = label(client, "Label7", QStringLiteral("Select  output directory:"));
     place(m_outputLabel, 120, 7440, 1935, 255);
+    m_namingLabel->setBuddy(m_namingMode);
+    m_outputLabel->setBuddy(m_outputDirs);
 
     QWidget* const tabOrder[] = {m_addExcelButton, m_addFolderButton, m_removeFileButton, m_convertButton,
                                  m_helpButton, m_homePageButton, m_exitButton, m_sourceList, m_namingMode,
@@ -196,19 +257,19 @@ void MainWindow::buildControls()
     for (size_t i = 0; i + 1 < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i], tabOrder[i + 1]);
 
-    connect(m_addExcelButton, &QToolButton::clicked, this, &MainWindow::command1Click);
-    connect(m_addFolderButton, &QToolButton::clicked, this, &MainWindow::command5Click);
-    connect(m_removeFileButton, &QToolButton::clicked, this, &MainWindow::command2Click);
-    connect(m_convertButton, &QToolButton::clicked, this, &MainWindow::command6Click);
-    connect(m_helpButton, &QToolButton::clicked, this, &MainWindow::command8Click);
-    connect(m_homePageButton, &QToolButton::clicked, this, &MainWindow::command7Click);
-    connect(m_exitButton, &QToolButton::clicked, this, &MainWindow::command9Click);
-    connect(m_upButton, &QToolButton::clicked, this, &MainWindow::command3Click);
-    connect(m_downButton, &QToolButton::clicked, this, &MainWindow::command4Click);
-    connect(m_browseButton, &QPushButton::clicked, this, &MainWindow::command10Click);
-    connect(m_viewButton, &QPushButton::clicked, this, &MainWindow::command11Click);
-    connect(m_sourceList, &QTreeWidget::itemClicked, this, &MainWindow::listView1ItemClick);
-    connect(m_workbookList, &QTreeWidget::itemClicked, this, &MainWindow::listView2ItemClick);
+    connectButton(m_addExcelButton, &MainWindow::command1Click);
+    connectButton(m_addFolderButton, &MainWindow::command5Click);
+    connectButton(m_removeFileButton, &MainWindow::command2Click);
+    connectButton(m_convertButton, &MainWindow::command6Click);
+    connectButton(m_helpButton, &MainWindow::command8Click);
+    connectButton(m_homePageButton, &MainWindow::command7Click);
+    connectButton(m_exitButton, &MainWindow::command9Click);
+    connectButton(m_upButton, &MainWindow::command3Click);
+    connectButton(m_downButton, &MainWindow::command4Click);
+    connect(m_browseButton, &QPushButton::clicked, this, [this] { userAction(&MainWindow::command10Click); });
+    connect(m_viewButton, &QPushButton::clicked, this, [this] { userAction(&MainWindow::command11Click); });
+    connect(m_sourceList, &QTreeWidget::itemClicked, this, [this] { userAction(&MainWindow::listView1ItemClick); });
+    connect(m_workbookList, &QTreeWidget::itemClicked, this, [this] { userAction(&MainWindow::listView2ItemClick); });
     // Choosing an entry with the keyboard counts as a click too, so the lists below never
     // show another entry's contents (and Convert never pairs a source with another
     // source's workbooks).
@@ -216,20 +277,57 @@ void MainWindow::buildControls()
     m_workbookList->installEventFilter(this);
     connect(m_sourceList, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) {
         if (current && m_keyNavigation && !m_selectingByProgram)
-            listView1ItemClick();
+            userAction(&MainWindow::listView1ItemClick);
     });
     connect(m_workbookList, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) {
         if (current && m_keyNavigation && !m_selectingByProgram)
-            listView2ItemClick();
+            userAction(&MainWindow::listView2ItemClick);
     });
 }
 
-QAction* MainWindow::addMenuAction(QMenu* menu, const char* name, const QString& caption, void (MainWindow::*handler)())
+void MainWindow::userAction(void (MainWindow::*handler)())
+{
+    if (!m_busy)
+        m_statusLabel->clear();
+    (this->*handler)();
+}
+
+void MainWindow::connectButton(QToolButton* button, void (MainWindow::*handler)())
+{
+    connect(button, &QToolButton::clicked, this, [this, handler] { userAction(handler); });
+}
+
+QAction* MainWindow::addMenuAction(QMenu* menu, const char* name, const QString& caption, void (MainWindow::*handler)(),
+                                   const QKeySequence& shortcut)
 {
     QAction* action = menu->addAction(caption);
     action->setObjectName(QString::fromLatin1(name));
-    connect(action, &QAction::triggered, this, handler);
+    action->setShortcut(shortcut);
+    connect(action, &QAction::triggered, this, [this, handler] { userAction(handler); });
     return action;
+}
+
+void MainWindow::buildSheetMenu()
+{
+    // Right-click on the worksheet list, and Ctrl+A there, tick or untick every worksheet.
+    m_sheetMenu = new QMenu(this);
+    m_sheetMenu->setObjectName(QStringLiteral("SheetMenu"));
+    QAction* tick = m_sheetMenu->addAction(QStringLiteral("Tick All Worksheets"));
+    tick->setObjectName(QStringLiteral("TickAllSheets"));
+    connect(tick, &QAction::triggered, this, [this] { tickAllSheets(true); });
+    QAction* untick = m_sheetMenu->addAction(QStringLiteral("Untick All Worksheets"));
+    untick->setObjectName(QStringLiteral("UntickAllSheets"));
+    connect(untick, &QAction::triggered, this, [this] { tickAllSheets(false); });
+    m_worksheetList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_worksheetList, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { m_sheetMenu->popup(m_worksheetList->viewport()->mapToGlobal(at)); });
+
+    auto* toggle = new QAction(QStringLiteral("Tick or Untick All Worksheets"), m_worksheetList);
+    toggle->setObjectName(QStringLiteral("ToggleAllSheets"));
+    toggle->setShortcut(QKeySequence::SelectAll);
+    toggle->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    m_worksheetList->addAction(toggle);
+    connect(toggle, &QAction::triggered, this, &MainWindow::toggleAllSheets);
 }
 
 void MainWindow::buildMenus()
@@ -239,12 +337,17 @@ void MainWindow::buildMenus()
 
     QMenu* file = bar->addMenu(QStringLiteral("File"));
     file->setObjectName(QStringLiteral("EE"));
-    addMenuAction(file, "AddExcel", QStringLiteral("Add Excel"), &MainWindow::command1Click);
-    addMenuAction(file, "AddFolder", QStringLiteral("Add Folder"), &MainWindow::command5Click);
+    addMenuAction(file, "AddExcel", QStringLiteral("Add Excel"), &MainWindow::command1Click, QKeySequence::Open);
+    addMenuAction(file, "AddFolder", QStringLiteral("Add Folder"), &MainWindow::command5Click,
+                  QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
 
     QMenu* edit = bar->addMenu(QStringLiteral("Edit"));
     edit->setObjectName(QStringLiteral("FF"));
-    addMenuAction(edit, "RemoveItem", QStringLiteral("Remove Item"), &MainWindow::command2Click);
+    QAction* removeItem = addMenuAction(edit, "RemoveItem", QStringLiteral("Remove Item"), &MainWindow::command2Click,
+                                        QKeySequence::Delete);
+    // Delete belongs to the source list: the output directory's edit field keeps its own.
+    removeItem->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    m_sourceList->addAction(removeItem);
     addMenuAction(edit, "RemoveAll", QStringLiteral("Remove All Items"), &MainWindow::removeAllClick);
     addMenuAction(edit, "Removeoutput", QStringLiteral("Remove Current Output Directory"),
                   &MainWindow::removeOutputClick);
@@ -253,16 +356,17 @@ void MainWindow::buildMenus()
 
     QMenu* actions = bar->addMenu(QStringLiteral("Actions"));
     actions->setObjectName(QStringLiteral("Actions"));
-    addMenuAction(actions, "Separate", QStringLiteral("Convert"), &MainWindow::command6Click);
+    addMenuAction(actions, "Separate", QStringLiteral("Convert"), &MainWindow::command6Click,
+                  QKeySequence(Qt::CTRL | Qt::Key_R));
 
     // A command on the bar itself, with no drop-down.
     QAction* settings = bar->addAction(QStringLiteral("Settings"));
     settings->setObjectName(QStringLiteral("Settings"));
-    connect(settings, &QAction::triggered, this, &MainWindow::settingsClick);
+    connect(settings, &QAction::triggered, this, [this] { userAction(&MainWindow::settingsClick); });
 
     QMenu* help = bar->addMenu(QStringLiteral("Help"));
     help->setObjectName(QStringLiteral("Help"));
-    addMenuAction(help, "Help1", QStringLiteral("Help"), &MainWindow::command8Click);
+    addMenuAction(help, "Help1", QStringLiteral("Help"), &MainWindow::command8Click, QKeySequence(Qt::Key_F1));
     addMenuAction(help, "HomePage", QStringLiteral("HomePage"), &MainWindow::command7Click);
     addMenuAction(help, "About", QStringLiteral("About"), &MainWindow::aboutClick);
 }
@@ -288,7 +392,9 @@ void MainWindow::load()
         appendSource(line, icon);
     }
 
-    m_outputDirs->addItems(m_state.outputDirectories());
+    // Saved relative paths are shown, used and saved again as the absolute ones they stand for.
+    for (const QString& line : m_state.outputDirectories())
+        m_outputDirs->addItem(absoluteFromHome(line));
     m_outputDirs->setCurrentIndex(m_outputDirs->count() > 0 ? 0 : -1);
 
     for (const char* mode : kNamingModes)
@@ -315,12 +421,14 @@ void MainWindow::unload()
             entries << m_outputDirs->itemText(i);
         m_state.saveOutputDirectories(entries);
     }
+    m_places.setWindowGeometry(saveGeometry());
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (m_busy) {  // the batch ends first
+    if (m_busy) {  // the batch ends first; the window closes once it stopped
         event->ignore();
+        askToStop(true);
         return;
     }
     unload();
@@ -360,13 +468,24 @@ public:
     }
     void setStatus(const std::string& text) override
     {
-        m_window.m_statusLabel->setText(fromUtf8(text));
+        m_window.m_statusLabel->setText(text.empty() ? QString() : fromUtf8(text) + m_window.m_batchPosition);
         keepPainting();
     }
     void setBusy(bool busy) override { m_window.setBusy(busy); }
     void openFolder(const std::string& folder) override
     {
-        dialogs::shellOpen(&m_window, fromUtf8(folder), dialogs::kShow);
+        if (!m_window.m_closeWhenIdle)  // nobody is left to look at it
+            dialogs::shellOpen(&m_window, fromUtf8(folder), dialogs::kShow);
+    }
+    bool stopRequested() override { return m_window.m_stopRequested; }
+    void workbookStarted(int index, int count) override
+    {
+        m_window.m_batchPosition = QStringLiteral(" (workbook %1 of %2)").arg(index).arg(count);
+    }
+    void batchFinished(const core::BatchSummary& summary) override
+    {
+        m_window.m_batchPosition.clear();
+        m_window.m_statusLabel->setText(fromUtf8(core::summaryText(summary)));
     }
 
 private:
@@ -382,6 +501,30 @@ private:
 };
 
 namespace {
+
+// Lets the window repaint and hear Escape while one large worksheet is being written; the
+// engine reports rows on the thread that writes, which is this one.
+class RowProgressEvents {
+public:
+    RowProgressEvents()
+    {
+        s_sinceEvents.start();
+        engine::setRowProgress(&onRows, nullptr);
+    }
+    ~RowProgressEvents() { engine::setRowProgress(nullptr, nullptr); }
+    RowProgressEvents(const RowProgressEvents&) = delete;
+    RowProgressEvents& operator=(const RowProgressEvents&) = delete;
+
+private:
+    static void onRows(void*, uint64_t)
+    {
+        if (QThread::currentThread() != QCoreApplication::instance()->thread() || s_sinceEvents.elapsed() < 100)
+            return;
+        QCoreApplication::processEvents();
+        s_sinceEvents.restart();
+    }
+    static inline QElapsedTimer s_sinceEvents;
+};
 
 // The hourglass pointer for as long as a listing runs, restored on every path.
 class WaitCursor {
@@ -434,8 +577,10 @@ void MainWindow::command1Click()
         dialog.init(this);
         dialog.setTitle(QStringLiteral("Select Excel File"));
         dialog.setFilter(QStringLiteral("Excel File(*.xls;*.xlsx)") + QChar(0) + QStringLiteral("*.xls;*.xlsx") + QChar(0));
+        dialog.setPath(m_places.lastFolder(Places::AddExcel));
         if (!dialog.showOpen())
             return;
+        m_places.setLastFolder(Places::AddExcel, dialog.path());
         const QString path = dialog.fileName();
         selectSource(appendSource(path, kIconWorkbook));
         listWorkbooks(path);
@@ -453,8 +598,10 @@ void MainWindow::command5Click()
         dialogs::CommonDialogs dialog;
         dialog.init(this);
         dialog.setTitle(QStringLiteral("Add all excel files in folder"));
+        dialog.setPath(m_places.lastFolder(Places::AddFolder));
         if (!dialog.showFolder() || dialog.path().isEmpty())
             return;
+        m_places.setLastFolder(Places::AddFolder, dialog.path());
         const QString path = dialog.path();
         selectSource(appendSource(path, kIconFolder));
         listWorkbooks(path);
@@ -463,6 +610,48 @@ void MainWindow::command5Click()
         listWorksheets();
     } catch (const std::exception&) {
     }
+}
+
+QStringList MainWindow::addSources(const QStringList& paths)
+{
+    QStringList rejected;
+    QTreeWidgetItem* last = nullptr;
+    try {
+        for (const QString& path : paths) {
+            const QString absolute = QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+            if (path.isEmpty() || !isSource(absolute)) {
+                rejected << path;
+                continue;
+            }
+            const bool folder = core::pathKind(toPath(absolute)) == core::PathKind::Folder;
+            last = appendSource(absolute, folder ? kIconFolder : kIconWorkbook);
+        }
+        if (!last)
+            return rejected;
+        // The end is what adding them one by one leaves: the last one shown.
+        selectSource(last);
+        listWorkbooks(last->text(0));
+        m_cache.clear();
+        WaitCursor wait;
+        listWorksheets();
+    } catch (const std::exception&) {
+        // As Add Excel and Add Folder: nothing is shown; what was done stays.
+    }
+    return rejected;
+}
+
+void MainWindow::tickAllSheets(bool ticked)
+{
+    for (int i = 0; i < m_worksheetList->topLevelItemCount(); ++i)
+        m_worksheetList->topLevelItem(i)->setCheckState(0, ticked ? Qt::Checked : Qt::Unchecked);
+}
+
+void MainWindow::toggleAllSheets()
+{
+    bool allTicked = true;
+    for (int i = 0; i < m_worksheetList->topLevelItemCount(); ++i)
+        allTicked = allTicked && m_worksheetList->topLevelItem(i)->checkState(0) == Qt::Checked;
+    tickAllSheets(!allTicked);
 }
 
 void MainWindow::command2Click()
@@ -658,8 +847,50 @@ void MainWindow::setBusy(bool busy)
     }
 }
 
+void MainWindow::askToStop(bool closing)
+{
+    if (m_asking)
+        return;
+    if (m_stopRequested) {
+        m_closeWhenIdle = m_closeWhenIdle || closing;
+        return;
+    }
+    m_asking = true;
+    const bool stop = dialogs::askQuestion(this, QStringLiteral("Stop the conversion after the current worksheet?"));
+    m_asking = false;
+    if (!stop || !m_busy)
+        return;
+    m_stopRequested = true;
+    m_closeWhenIdle = closing;
+    m_statusLabel->setText(QStringLiteral("Stopping after the current worksheet..."));
+}
+
+bool MainWindow::takeDrop(QEvent* event)
+{
+    auto* drop = static_cast<QDropEvent*>(event);  // also the base of the drag events
+    const QStringList paths = localPaths(drop->mimeData());
+    const bool takes = !m_busy && std::any_of(paths.begin(), paths.end(), isSource);
+    // Copy, never Move: a file manager deletes what it moved.
+    const Qt::DropAction action = drop->possibleActions() & Qt::CopyAction ? Qt::CopyAction : Qt::LinkAction;
+    if (!takes || !(drop->possibleActions() & action)) {
+        drop->ignore();
+        return true;
+    }
+    drop->setDropAction(action);
+    drop->accept();
+    if (event->type() == QEvent::Drop) {
+        if (!m_busy)
+            m_statusLabel->clear();
+        addSources(paths);
+    }
+    return true;
+}
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_sourceList->viewport()
+        && (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove || event->type() == QEvent::Drop))
+        return takeDrop(event);
     if (watched == m_sourceList || watched == m_workbookList) {
         if (event->type() == QEvent::KeyPress)
             m_keyNavigation = true;
@@ -673,6 +904,10 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     else if (auto* window = qobject_cast<QWindow*>(watched))
         ours = window == windowHandle();
     if (m_busy && ours) {
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+            askToStop(false);
+            return true;
+        }
         switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
@@ -692,32 +927,62 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
+QString MainWindow::outputDirectoryText()
+{
+    // The box shows the absolute folder a relative or "~" path stands for, before it is used.
+    const int index = selectedOutputIndex();
+    const QString text = m_outputDirs->currentText();
+    const QString absolute = absoluteFromHome(text);
+    if (absolute != text) {
+        if (index >= 0)
+            m_outputDirs->setItemText(index, absolute);
+        else
+            m_outputDirs->setEditText(absolute);
+    }
+    return absolute;
+}
+
 void MainWindow::command6Click()
 {
     core::ConvertRequest request;
+    request.outputIndex = selectedOutputIndex();
+    request.outputText = toPath(outputDirectoryText()).string();
     request.source = toPath(selectedSourceText()).string();
     request.workbooks = entries(m_workbookList);
     request.shownSheets = entries(m_worksheetList);
-    request.outputText = toPath(m_outputDirs->currentText()).string();
-    request.outputIndex = selectedOutputIndex();
     request.namingMode = m_namingMode->currentIndex();
+    m_stopRequested = false;
+    m_closeWhenIdle = false;
     WindowListener listener(*this);
     try {
+        RowProgressEvents events;
         core::convertCommand(request, m_cache, m_sheetCounter, listener);
     } catch (const std::exception& error) {
         listener.showError(error.what());
     }
+    m_batchPosition.clear();
+    m_stopRequested = false;
+    if (m_closeWhenIdle) {  // closed during the batch, and asked to stop
+        m_closeWhenIdle = false;
+        close();
+    }
+}
+
+QString MainWindow::helpFile()
+{
+    return findHelpFile(programFolder(), builtInLayout());
 }
 
 void MainWindow::command8Click()
 {
-    // Built anew on every use, so the help file is found wherever the program was installed.
-    dialogs::shellOpen(this, programFolder() + QDir::separator() + QStringLiteral("help.html"), dialogs::kShow);
+    // Found anew on every use, so the help file is found wherever the program was installed.
+    dialogs::shellOpen(this, helpFile(), dialogs::kShow);
 }
 
 void MainWindow::command7Click()
 {
-    dialogs::shellOpen(this, QString::fromLatin1(kHomePage), dialogs::kShow);
+    // Until the project publishes a home page, the help page stands in for it.
+    dialogs::shellOpen(this, m_links.homePage.isEmpty() ? helpFile() : m_links.homePage, dialogs::kShow);
 }
 
 void MainWindow::command9Click()
@@ -730,15 +995,17 @@ void MainWindow::command10Click()
     dialogs::CommonDialogs dialog;
     dialog.init(this);
     dialog.setTitle(QStringLiteral("Output Folder"));
+    dialog.setPath(m_places.lastFolder(Places::OutputFolder));
     if (!dialog.showFolder() || dialog.path().isEmpty())
         return;
+    m_places.setLastFolder(Places::OutputFolder, dialog.path());
     m_outputDirs->insertItem(0, dialog.path());
     m_outputDirs->setCurrentIndex(0);
 }
 
 void MainWindow::command11Click()
 {
-    const QString folder = m_outputDirs->currentText() + QDir::separator();
+    const QString folder = outputDirectoryText() + QDir::separator();
     if (core::pathKind(toPath(folder)) == core::PathKind::Folder)
         dialogs::shellOpen(this, folder, dialogs::kShow);
 }
@@ -773,7 +1040,7 @@ void MainWindow::settingsClick()
 void MainWindow::aboutClick()
 {
     // A fresh window on every use.
-    AboutDialog dialog(this);
+    AboutDialog dialog(m_links, helpFile(), this);
     dialog.exec();
 }
 

@@ -1,12 +1,16 @@
 #pragma once
 #include "core/OutputNaming.h"
 #include "core/SheetSelection.h"
+#include "gui/Installation.h"
+#include "gui/Places.h"
 #include "gui/StateFiles.h"
 
 #include <QIcon>
+#include <QKeySequence>
 #include <QMainWindow>
 
 class QAction;
+class QMenu;
 class QComboBox;
 class QLabel;
 class QProgressBar;
@@ -29,10 +33,26 @@ public:
     // Icons of source entries, numbered as in the image list.
     enum SourceIcon { kIconWorkbook = 1, kIconFolder = 2, kIconMissing = 3 };
 
-    // Restores the lists from the state files in `stateFolder` (start-up).
-    explicit MainWindow(const QString& stateFolder, QWidget* parent = nullptr);
+    // Restores the lists from the state files in `stateFolder` (start-up), and the window's
+    // place and the dialogs' folders from `configFolder` (the per-user configuration folder
+    // when empty).
+    explicit MainWindow(const QString& stateFolder, const QString& configFolder = QString(),
+                        QWidget* parent = nullptr);
 
     const StateFiles& state() const { return m_state; }
+    const Places& places() const { return m_places; }
+
+    // Adds workbook files and folders as sources, one entry each, as Add Excel and Add Folder
+    // would (what a file manager's "Open with" or a drop hands over); the last one added is
+    // shown. Relative paths are taken from the working folder. Returns the paths that are
+    // neither an existing folder nor a file the open dialog offers.
+    QStringList addSources(const QStringList& paths);
+
+    // Where HomePage and the About window lead; the build's links unless replaced.
+    const Links& links() const { return m_links; }
+    void setLinks(const Links& links) { m_links = links; }
+    // The help page, found anew on every use.
+    static QString helpFile();
 
     void command1Click();  // Add Excel
     void command5Click();  // Add Folder
@@ -52,6 +72,8 @@ public:
     void aboutClick();
     void listView1ItemClick();  // show the workbooks of the selected source
     void listView2ItemClick();  // show the worksheets of the selected workbook
+    void tickAllSheets(bool ticked);  // every worksheet of the shown workbook
+    void toggleAllSheets();           // ticks all, or unticks all when all are ticked
 
     // The full path of the workbook selected in the workbook list, or "".
     QString selectedWorkbookPath() const;
@@ -68,7 +90,14 @@ private:
     void buildMenus();
     void load();
     void unload();
-    QAction* addMenuAction(class QMenu* menu, const char* name, const QString& caption, void (MainWindow::*handler)());
+    QAction* addMenuAction(QMenu* menu, const char* name, const QString& caption, void (MainWindow::*handler)(),
+                           const QKeySequence& shortcut = QKeySequence());
+    void buildSheetMenu();
+    // Runs a handler the user started: the last batch's summary leaves the status line first.
+    void userAction(void (MainWindow::*handler)());
+    void connectButton(QToolButton* button, void (MainWindow::*handler)());
+    void askToStop(bool closing);
+    bool takeDrop(QEvent* event);
     QTreeWidgetItem* appendSource(const QString& path, int icon);
     void selectSource(QTreeWidgetItem* item);
     void moveSource(int offset);
@@ -78,6 +107,7 @@ private:
     std::vector<core::SheetEntry> entries(QTreeWidget* list) const;
     QString selectedSourceText() const;
     int selectedOutputIndex() const;
+    QString outputDirectoryText();
     void setBusy(bool busy);
     friend class WindowListener;
 
@@ -87,8 +117,15 @@ private:
     bool m_busy = false;
     bool m_selectingByProgram = false;
     bool m_keyNavigation = false;
+    // A running batch: stop after the current worksheet; close the window once it stopped.
+    bool m_stopRequested = false;
+    bool m_closeWhenIdle = false;
+    bool m_asking = false;
+    QString m_batchPosition;  // " (workbook i of n)" while a batch runs
 
     StateFiles m_state;
+    Places m_places;
+    Links m_links = builtInLinks();
     bool m_unloaded = false;
 
     QToolButton* m_addExcelButton = nullptr;
@@ -111,6 +148,7 @@ private:
     QPushButton* m_browseButton = nullptr;
     QPushButton* m_viewButton = nullptr;
     QLabel* m_outputLabel = nullptr;
+    QMenu* m_sheetMenu = nullptr;
 };
 
 }  // namespace tabulon::gui

@@ -23,13 +23,15 @@ int main(int argc, char** argv)
         return 2;
     const QString out = QString::fromLocal8Bit(argv[1]);
     QTemporaryDir state;
-    tabulon::gui::MainWindow window(state.path());
+    tabulon::gui::MainWindow window(state.path(), state.path());
     window.show();
     QTest::qWait(200);
     window.grab().save(QDir(out).filePath("form1.png"));
+    QTemporaryDir converted;
     if (argc > 2) {
         tabulon::testing::FakeDialogs dialogs;
-        dialogs.folders = {QString::fromLocal8Bit(argv[2]), out};
+        tabulon::testing::FakeShell shell;
+        dialogs.folders = {QString::fromLocal8Bit(argv[2]), converted.path()};
         window.findChild<QToolButton*>("Command5")->click();
         window.findChild<QPushButton*>("Command10")->click();
         auto* sheets = window.findChild<QTreeWidget*>("ListView3");
@@ -38,6 +40,9 @@ int main(int argc, char** argv)
         window.findChild<QComboBox*>("Combo1")->setCurrentIndex(1);
         QTest::qWait(200);
         window.grab().save(QDir(out).filePath("form1-filled.png"));
+        window.findChild<QToolButton*>("Command6")->click();  // the summary on the status line
+        QTest::qWait(100);
+        window.grab().save(QDir(out).filePath("form1-done.png"));
     }
 
     tabulon::gui::SettingsDialog settings(window.state());
@@ -60,9 +65,14 @@ int main(int argc, char** argv)
     painter.end();
     sheet.scaled(sheet.size() * 3).save(QDir(out).filePath("icons.png"));
 
-    tabulon::gui::AboutDialog about(&window);
-    about.show();
-    QTest::qWait(100);
-    about.grab().save(QDir(out).filePath("about.png"));
+    // As this build is configured, and with a home page and support address set.
+    const tabulon::gui::Links sample{QStringLiteral("https://tabulon.example.org/"),
+                                     QStringLiteral("help@tabulon.example.org")};
+    for (const auto& [links, file] : {std::pair{window.links(), "about.png"}, {sample, "about-links.png"}}) {
+        tabulon::gui::AboutDialog about(links, window.helpFile(), &window);
+        about.show();
+        QTest::qWait(100);
+        about.grab().save(QDir(out).filePath(file));
+    }
     return 0;
 }

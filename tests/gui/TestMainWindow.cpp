@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -114,39 +115,60 @@ private slots:
         QVERIFY(window.menuBar()->actions().contains(settings));
     }
 
-    void helpHomePageAndAboutAskTheShell()
+    void helpHomePageAndAboutFollowTheConfiguredLinks()
     {
         QTemporaryDir state;
-        MainWindow window(state.path());
-        FakeShell shell;
-        child<QToolButton>(&window, "Command8")->click();
-        child<QToolButton>(&window, "Command7")->click();
-        QCOMPARE(shell.calls[0].owner.data(), &window);
+        MainWindow window(state.path(), state.path());
+        const QString help = MainWindow::helpFile();
+        const struct {
+            gui::Links links;
+            QString home;     // what HomePage and the web link open
+            QString webText;  // the web link's text
+            QString mail;     // what the mail link opens; empty: no mail link
+        } cases[] = {
+            {{}, help, QStringLiteral("help.html"), QString()},
+            {{"https://tabulon.example.org/start", "help@tabulon.example.org"}, "https://tabulon.example.org/start",
+             "tabulon.example.org", "mailto:help@tabulon.example.org"},
+        };
+        for (const auto& c : cases) {
+            window.setLinks(c.links);
+            FakeShell shell;
+            child<QToolButton>(&window, "Command8")->click();
+            child<QToolButton>(&window, "Command7")->click();
+            QCOMPARE(shell.calls[0].owner.data(), &window);
 
-        // The About window, twice: modal, built afresh, links ask the shell.
-        for (int round = 0; round < 2; ++round) {
-            bool seen = false;
-            whenModal([&](QWidget* modal) {
-                seen = true;
-                QCOMPARE(modal->objectName(), QStringLiteral("Dialog1"));
-                QCOMPARE(modal->windowTitle(), QStringLiteral("About us"));
-                QCOMPARE(child<QLabel>(modal, "Label4")->text(), QStringLiteral("Version:29.12.28"));
-                QTest::mouseClick(child<QLabel>(modal, "Label2"), Qt::LeftButton);
-                QTest::mouseClick(child<QLabel>(modal, "Label8"), Qt::LeftButton);
-                QCOMPARE(child<QLabel>(modal, "Label8")->cursor().shape(), Qt::PointingHandCursor);
-                child<QPushButton>(modal, "OKButton")->click();
-            });
-            child<QAction>(&window, "About")->trigger();
-            QVERIFY(seen);
-            QVERIFY(window.findChildren<gui::AboutDialog*>().isEmpty());
+            // The About window, twice: modal, built afresh, its links ask the shell.
+            for (int round = 0; round < 2; ++round) {
+                bool seen = false;
+                whenModal([&](QWidget* modal) {
+                    seen = true;
+                    QCOMPARE(modal->objectName(), QStringLiteral("Dialog1"));
+                    QCOMPARE(modal->windowTitle(), QStringLiteral("About us"));
+                    QCOMPARE(child<QLabel>(modal, "Label4")->text(), QStringLiteral("Version:" TABULON_VERSION));
+                    QCOMPARE(child<QLabel>(modal, "Label8")->text(), c.webText);
+                    QCOMPARE(child<QLabel>(modal, "Label2")->isVisible(), !c.mail.isEmpty());
+                    QCOMPARE(child<QLabel>(modal, "Label3")->isVisible(), !c.mail.isEmpty());
+                    QTest::mouseClick(child<QLabel>(modal, "Label2"), Qt::LeftButton);
+                    QTest::mouseClick(child<QLabel>(modal, "Label8"), Qt::LeftButton);
+                    QCOMPARE(child<QLabel>(modal, "Label8")->cursor().shape(), Qt::PointingHandCursor);
+                    child<QPushButton>(modal, "OKButton")->click();
+                });
+                child<QAction>(&window, "About")->trigger();
+                QVERIFY(seen);
+                QVERIFY(window.findChildren<gui::AboutDialog*>().isEmpty());
+            }
+            QStringList asked, expected{help + " 5", c.home + " 5"};
+            for (const auto& call : shell.calls)
+                asked << call.target + ' ' + QString::number(call.showCommand);
+            for (int round = 0; round < 2; ++round) {
+                if (!c.mail.isEmpty())
+                    expected << c.mail + " 3";
+                expected << c.home + " 5";
+            }
+            QCOMPARE(asked, expected);
+            QCOMPARE(shell.calls.last().ownerName, QStringLiteral("Dialog1"));
         }
-        QStringList asked;
-        for (const auto& call : shell.calls)
-            asked << call.target + ' ' + QString::number(call.showCommand);
-        const QString help = QCoreApplication::applicationDirPath() + "/help.html 5", home = "https://tabulon.example/ 5",
-                      mail = "mailto:help@tabulon.example 3";
-        QCOMPARE(asked, (QStringList{help, home, mail, home, mail, home}));
-        QCOMPARE(shell.calls[2].ownerName, QStringLiteral("Dialog1"));
+        QVERIFY(QRegularExpression("^\\d+\\.\\d+\\.\\d+$").match(TABULON_VERSION).hasMatch());
     }
 
     void settingDialogWritesOnlyOnOk()
