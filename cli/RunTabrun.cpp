@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <system_error>
 
 #if defined(_WIN32)
@@ -32,6 +33,28 @@ constexpr const char* kUsage =
     "usage: tabrun INPUT [OUTPUT_DIR] [/name=1|/name=2|/name=3] [/overwrite=0|/overwrite=1] [/open=0|/open=1] "
     "[/quiet]\n"
     "Converts every worksheet of a workbook file, or of every workbook in a folder, to CSV files.\n";
+
+// What --help adds to the usage lines.
+constexpr const char* kOptionTable =
+    "\n"
+    "INPUT is a workbook (.xls, .xlsx, .xlsm, .xlsb, .ods, recognised by content) or a folder,\n"
+    "whose workbooks each get a folder of their own under OUTPUT_DIR (default: /). Options\n"
+    "follow the two paths, in any case:\n"
+    "\n"
+    "  /name=1          CSV file named after the worksheet (the default)\n"
+    "  /name=2          workbook name, _, worksheet name\n"
+    "  /name=3          running number 1, 2, 3, ... per workbook\n"
+    "  /overwrite=0     keep existing CSV files; their worksheets are skipped\n"
+    "  /overwrite=1     replace existing CSV files (the default)\n"
+    "  /open=1          open the output directory in the file browser at the end\n"
+    "  /open=0          do not open it (the default)\n"
+    "  /quiet, -q       no progress line\n"
+    "\n"
+    "  --help, -h, /?   this text (only as the first argument)\n"
+    "  --version        the version (only as the first argument)\n"
+    "\n"
+    "Exit status: 0 everything was converted, 1 something failed, 2 the command line is\n"
+    "unusable. Problems are reported on standard error, one line each. See tabrun(1).\n";
 
 std::string oneLine(std::string text)
 {
@@ -309,17 +332,42 @@ int runParsed(core::ParseResult parsed, const core::CommandLine& settings, std::
     }
 }
 
+// --help and --version count only as the first argument, where no workbook could be meant.
+// Returns the exit status when `first` is one of them and has been answered on `out`.
+std::optional<int> answerQuestion(const std::string& first, std::ostream& out, std::ostream& err)
+{
+    if (first == "--help" || first == "-h" || first == "/?")
+        out << kUsage << kOptionTable << std::flush;
+    else if (first == "--version")
+        out << "tabrun " << TABULON_VERSION << "\n" << std::flush;
+    else
+        return std::nullopt;
+    if (out)
+        return kAllConverted;
+    err << "tabrun: cannot write to standard output.\n" << std::flush;
+    return kSomethingFailed;
+}
+
 }  // namespace
 
-int runTabrun(const std::vector<std::string>& args, std::ostream& err, bool errIsTerminal)
+int runTabrun(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal)
 {
+    const auto first = std::find_if(args.begin(), args.end(), [](const std::string& a) { return !a.empty(); });
+    if (first != args.end())
+        if (const auto status = answerQuestion(*first, out, err))
+            return *status;
     core::CommandLine settings;
     const core::ParseResult parsed = core::parseCommandLine(args, settings);
     return runParsed(parsed, settings, err, errIsTerminal);
 }
 
-int runTabrunText(std::string_view text, std::ostream& err, bool errIsTerminal)
+int runTabrunText(std::string_view text, std::ostream& out, std::ostream& err, bool errIsTerminal)
 {
+    std::vector<std::string> tokens;
+    core::splitCommandLine(text, tokens);
+    if (!tokens.empty())
+        if (const auto status = answerQuestion(tokens.front(), out, err))
+            return *status;
     core::CommandLine settings;
     const core::ParseResult parsed = core::parseCommandLineText(text, settings);
     return runParsed(parsed, settings, err, errIsTerminal);
@@ -327,7 +375,7 @@ int runTabrunText(std::string_view text, std::ostream& err, bool errIsTerminal)
 
 int runTabrun(const std::vector<std::string>& args)
 {
-    return runTabrun(args, std::cerr, isatty(STDERR_FILENO) == 1);
+    return runTabrun(args, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
 }
 
 }  // namespace tabulon::cli

@@ -16,14 +16,15 @@ inline constexpr size_t kMaxWorkbooks = 10001;
 
 // One whole run of tabrun on its arguments (argv without the program name): reads the
 // command line, converts, and returns the exit status. Problems go to `err`, one line each,
-// naming the path; a progress line is drawn there only when `errIsTerminal`. Nothing is
-// written to standard output. Every call starts from fresh state.
-int runTabrun(const std::vector<std::string>& args, std::ostream& err, bool errIsTerminal);
-// The same on standard error.
+// naming the path; a progress line is drawn there only when `errIsTerminal`. Only a first
+// argument of --help, -h, /? or --version writes to `out` (the usage and option table, or
+// "tabrun <version>") and converts nothing. Every call starts from fresh state.
+int runTabrun(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal);
+// The same on standard output and standard error.
 int runTabrun(const std::vector<std::string>& args);
 // The same for raw command-line text without the program's name (the form Windows hands
 // over), split by core::splitCommandLine.
-int runTabrunText(std::string_view text, std::ostream& err, bool errIsTerminal);
+int runTabrunText(std::string_view text, std::ostream& out, std::ostream& err, bool errIsTerminal);
 
 // The workbooks directly inside `folder`: ordinary, not hidden files whose extension begins
 // with "xls" or is "ods", without regard to case, as full paths sorted by name without regard

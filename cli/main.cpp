@@ -27,7 +27,7 @@ int main()
         at = text.find_first_of(" \t");
         at = at == std::string::npos ? text.size() : at;
     }
-    return tabulon::cli::runTabrunText(std::string_view(text).substr(at), std::cerr, _isatty(_fileno(stderr)) != 0);
+    return tabulon::cli::runTabrunText(std::string_view(text).substr(at), std::cout, std::cerr, _isatty(_fileno(stderr)) != 0);
 }
 #else
 // The shell has already split and unquoted the arguments.

@@ -29,8 +29,9 @@ struct Result {
 
 Result run(std::vector<std::string> args)
 {
-    std::ostringstream err;
-    const int status = cli::runTabrun(args, err, false);
+    std::ostringstream out, err;
+    const int status = cli::runTabrun(args, out, err, false);
+    EXPECT_EQ(out.str(), "");  // a conversion writes nothing to standard output
     return {status, err.str()};
 }
 
@@ -70,11 +71,16 @@ TEST_F(RunConversion, FileInputInEachNamingMode)
 TEST_F(RunConversion, RawCommandLineText)
 {
     test::writeFakeBook(in / "Sales Book.xlsx", "Sales,Q1");
-    std::ostringstream err;
+    std::ostringstream out, err;
     const std::string text = "  \"" + (in / "Sales Book.xlsx").string() + "\"   \"" + (dir / "csv out").string() + "\" /NAME=3";
-    EXPECT_EQ(cli::runTabrunText(text, err, false), 0) << err.str();
+    EXPECT_EQ(cli::runTabrunText(text, out, err, false), 0) << err.str();
     EXPECT_EQ(tree(dir / "csv out"), (std::set<std::string>{"1.csv", "2.csv"}));
-    EXPECT_EQ(cli::runTabrunText("", err, false), 2);
+    EXPECT_EQ(cli::runTabrunText("", out, err, false), 2);
+    EXPECT_EQ(out.str(), "");
+
+    // The first word of the text, after the spaces, may ask for the usage.
+    EXPECT_EQ(cli::runTabrunText("  /? \"" + (in / "Sales Book.xlsx").string() + "\"", out, err, false), 0);
+    EXPECT_EQ(out.str().substr(0, 13), "usage: tabrun");
 }
 
 TEST_F(RunConversion, FolderInputGivesOneFolderPerWorkbook)
@@ -170,11 +176,11 @@ TEST_F(RunConversion, ProgressLineOnlyOnATerminalAndAfterASecond)
 {
     test::writeFile(in / "slow.xlsx", "sheets=a,b\npause=1100\n");
     for (const bool quiet : {false, true}) {
-        std::ostringstream err;
+        std::ostringstream standardOut, err;
         std::vector<std::string> args{(in / "slow.xlsx").string(), out.string()};
         if (quiet)
             args.push_back("/quiet");
-        EXPECT_EQ(cli::runTabrun(args, err, true), 0);
+        EXPECT_EQ(cli::runTabrun(args, standardOut, err, true), 0);
         if (quiet) {
             EXPECT_EQ(err.str(), "");
             continue;

@@ -98,6 +98,44 @@ TEST_F(Tabrun, ExitStatusesAndStreams)
     EXPECT_EQ(test::readFile(out / "Sales_Q1.csv"), "x\r\n");
 }
 
+// --help, -h, /? and --version answer on standard output, but only as the first argument.
+TEST_F(Tabrun, HelpAndVersion)
+{
+    const Ran help = tabrun(dir, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.err, "");
+    EXPECT_EQ(help.out.substr(0, 14), "usage: tabrun ");
+    for (const char* option : {"/name=3", "/overwrite=0", "/open=1", "/quiet", "--version"})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"-h"}, {"/?", "x", "y"}, {"", "--help"}}) {
+        const Ran r = tabrun(dir, args);
+        EXPECT_EQ(r.status, 0) << args[0];
+        EXPECT_EQ(r.out, help.out) << args[0];
+        EXPECT_EQ(r.err, "") << args[0];
+    }
+
+    const Ran version = tabrun(dir, {"--version", "--help"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "tabrun " TABULON_VERSION "\n");
+    EXPECT_EQ(version.err, "");
+
+    // Elsewhere they are what any word is there: an input that is no file, an ignored option.
+    const Ran asInput = tabrun(dir, {"--HELP"});
+    EXPECT_EQ(asInput.status, 2);
+    EXPECT_EQ(asInput.out, "");
+    EXPECT_EQ(asInput.err.substr(0, 16), "tabrun: \"--HELP\"");
+    const Ran asOption = tabrun(dir, {(in / "Sales.xlsx").string(), out.string(), "--help", "--version"});
+    EXPECT_EQ(asOption.status, 0) << asOption.err;
+    EXPECT_EQ(asOption.out, "");
+    EXPECT_TRUE(fs::exists(out / "Q1.csv"));
+
+    // Help that cannot be written is a failure, not a success.
+    const std::string full = shellQuoted(TABRUN_PATH) + " --help >/dev/full 2>" + shellQuoted((dir / "err").string());
+    const int status = std::system(full.c_str());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+    EXPECT_EQ(test::readFile(dir / "err"), "tabrun: cannot write to standard output.\n");
+}
+
 TEST_F(Tabrun, CorruptWorkbookInTheMiddleOfAFolder)
 {
     const std::string bytes = test::readFile(in / "Sales.xlsx");
