@@ -6,8 +6,10 @@
 #include "Error.h"
 #include "SheetWriter.h"
 #include "Workbook.h"
+#include "io/Package.h"
 #include "io/Zip.h"
 #include "ooxml/OoxmlReader.h"
+#include "xlsb/XlsbReader.h"
 
 namespace tabulon::engine {
 namespace {
@@ -108,8 +110,8 @@ std::unique_ptr<BookReader> openZipFamily(const std::filesystem::path& file)
 {
     auto zip = ZipArchive::openFile(file);
     if (zip->find("[Content_Types].xml")) {
-        if (isBinaryWorkbookPackage(*zip))
-            return openXlsbReader(file);
+        if (findWorkbookPart(*zip).binary)
+            return openXlsbReader(std::move(zip));
         return openOoxmlReader(std::move(zip));
     }
     if (zip->find("content.xml") || zip->find("mimetype"))

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "../Error.h"
+#include "../io/Package.h"
 #include "../io/XmlScanner.h"
 
 namespace tabulon::engine {
@@ -19,8 +20,6 @@ namespace {
 
 using Token = XmlScanner::Token;
 
-// Parts other than worksheets and shared strings are read whole; they are small in real files.
-constexpr uint64_t kMaxSmallPart = uint64_t(64) << 20;
 // Shared strings live in one arena addressed by 32-bit offsets; both caps lie far beyond
 // real workbooks (a million rows of distinct text take about 30 MB).
 constexpr size_t kMaxSharedStringBytes = size_t(1) << 30;
@@ -30,94 +29,6 @@ constexpr size_t kMaxStyles = size_t(1) << 22;
 constexpr uint64_t kBackgroundFrom = uint64_t(256) << 10;
 // Parts up to this size (stated, inflated) are inflated whole and scanned in memory.
 constexpr uint64_t kWholeUpTo = uint64_t(4) << 20;
-
-std::string lowerAscii(std::string_view s)
-{
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-// The last segment of a relationship type; transitional and strict types share it.
-std::string_view relType(std::string_view type)
-{
-    const size_t slash = type.rfind('/');
-    return slash == std::string_view::npos ? type : type.substr(slash + 1);
-}
-
-std::string percentDecode(std::string_view s)
-{
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        auto hex = [](char c) -> int {
-            if (c >= '0' && c <= '9')
-                return c - '0';
-            if (c >= 'a' && c <= 'f')
-                return c - 'a' + 10;
-            if (c >= 'A' && c <= 'F')
-                return c - 'A' + 10;
-            return -1;
-        };
-        if (s[i] == '%' && i + 2 < s.size() && hex(s[i + 1]) >= 0 && hex(s[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(hex(s[i + 1]) * 16 + hex(s[i + 2])));
-            i += 2;
-        } else {
-            out.push_back(s[i]);
-        }
-    }
-    return out;
-}
-
-// Resolves a relationship target against the folder of the part that names it. Targets may
-// be absolute ("/xl/worksheets/sheet1.xml"), use backslashes, or climb with "..".
-std::string resolveTarget(std::string_view sourcePart, std::string_view target)
-{
-    std::string t(target);
-    std::replace(t.begin(), t.end(), '\\', '/');
-    if (const size_t hash = t.find('#'); hash != std::string::npos)
-        t.resize(hash);
-    std::vector<std::string> segments;
-    if (t.empty() || t[0] != '/') {
-        const size_t slash = sourcePart.rfind('/');
-        std::string_view folder = slash == std::string_view::npos ? std::string_view() : sourcePart.substr(0, slash);
-        size_t start = 0;
-        while (start <= folder.size() && !folder.empty()) {
-            const size_t end = std::min(folder.find('/', start), folder.size());
-            if (end > start)
-                segments.emplace_back(folder.substr(start, end - start));
-            start = end + 1;
-        }
-    }
-    size_t start = 0;
-    while (start <= t.size()) {
-        const size_t end = std::min(t.find('/', start), t.size());
-        const std::string_view seg = std::string_view(t).substr(start, end - start);
-        if (seg == "..") {
-            if (!segments.empty())
-                segments.pop_back();
-        } else if (!seg.empty() && seg != ".") {
-            segments.emplace_back(seg);
-        }
-        start = end + 1;
-    }
-    std::string out;
-    for (const auto& s : segments) {
-        if (!out.empty())
-            out.push_back('/');
-        out += s;
-    }
-    return out;
-}
-
-std::string relsPartOf(std::string_view part)
-{
-    const size_t slash = part.rfind('/');
-    if (slash == std::string_view::npos)
-        return "_rels/" + std::string(part) + ".rels";
-    return std::string(part.substr(0, slash)) + "/_rels/" + std::string(part.substr(slash + 1)) + ".rels";
-}
 
 inline std::string_view trimmed(std::string_view s)
 {
@@ -350,24 +261,19 @@ bool parseCellRef(std::string_view ref, uint32_t& row, uint32_t& col, bool& hasR
     return true;
 }
 
-struct Relationship {
-    std::string type;    // last segment
-    std::string target;  // resolved part name
-};
-
 class OoxmlReader final : public BookReader {
 public:
     explicit OoxmlReader(std::unique_ptr<ZipArchive> zip) : m_zip(std::move(zip)), m_file(m_zip->displayName())
     {
-        const std::string workbook = findWorkbook();
-        const auto rels = readRels(workbook);
+        const std::string workbook = findWorkbookPart(*m_zip).path;
+        if (workbook.empty())
+            fail("not a workbook this program can read (the package has no workbook part)");
+        const auto rels = readRelationships(*m_zip, workbook);
         readWorkbook(workbook, rels);
-        for (const auto& [id, rel] : rels) {
-            if (rel.type == "styles" && m_stylesPart.empty())
-                m_stylesPart = rel.target;
-            else if (rel.type == "sharedStrings" && m_stringsPart.empty())
-                m_stringsPart = rel.target;
-        }
+        if (const Relationship* styles = findRelationship(rels, "styles"))
+            m_stylesPart = styles->target;
+        if (const Relationship* strings = findRelationship(rels, "sharedStrings"))
+            m_stringsPart = strings->target;
         if (!m_stylesPart.empty())
             readStyles();
         if (!m_stringsPart.empty())
@@ -383,82 +289,12 @@ public:
 private:
     [[noreturn]] void fail(const std::string& what) const { throw Error(describe(m_file, what)); }
 
-    std::optional<uint64_t> findPart(const std::string& name) const
-    {
-        if (auto index = m_zip->find(name))
-            return index;
-        const std::string decoded = percentDecode(name);
-        if (decoded != name)
-            return m_zip->find(decoded);
-        return std::nullopt;
-    }
+    std::optional<uint64_t> findPart(const std::string& name) const { return engine::findPart(*m_zip, name); }
 
-    // A small part, whole and in UTF-8.
-    std::string readSmallPart(uint64_t index) const
+    void readWorkbook(const std::string& part, const std::vector<Relationship>& rels)
     {
-        std::string bytes = m_zip->readAll(index, kMaxSmallPart);
-        std::string converted;
-        const std::string_view text = utf8Document(bytes, converted);
-        if (text.data() == converted.data())
-            return converted;
-        return std::string(text);
-    }
-
-    std::vector<std::pair<std::string, Relationship>> readRels(const std::string& part) const
-    {
-        std::vector<std::pair<std::string, Relationship>> out;
-        const std::string relsPart = relsPartOf(part);
-        auto index = m_zip->find(relsPart);
-        if (!index)
-            return out;
-        const std::string xml = readSmallPart(*index);
-        XmlScanner x(xml, m_file, m_zip->partName(*index));
-        for (Token t; (t = x.next()) != Token::End;) {
-            if (t != Token::StartTag || x.name() != "Relationship")
-                continue;
-            if (auto mode = x.attribute("TargetMode"); mode && lowerAscii(*mode) == "external")
-                continue;
-            std::string id, type, target;
-            if (auto v = x.attribute("Id"))
-                XmlScanner::decode(*v, id);
-            if (auto v = x.attribute("Type"))
-                XmlScanner::decode(*v, type);
-            if (auto v = x.attribute("Target"))
-                XmlScanner::decode(*v, target);
-            out.push_back({id, {std::string(relType(type)), resolveTarget(part, target)}});
-        }
-        return out;
-    }
-
-    std::string findWorkbook() const
-    {
-        for (const auto& [id, rel] : readRels(""))
-            if (rel.type == "officeDocument" && m_zip->find(rel.target))
-                return rel.target;
-        // No package relationships: the content types still name the workbook part.
-        if (auto types = m_zip->find("[Content_Types].xml")) {
-            const std::string xml = readSmallPart(*types);
-            XmlScanner x(xml, m_file, "[Content_Types].xml");
-            for (Token t; (t = x.next()) != Token::End;) {
-                if (t != Token::StartTag || x.name() != "Override")
-                    continue;
-                auto type = x.attribute("ContentType");
-                auto name = x.attribute("PartName");
-                if (type && name && type->find("spreadsheetml") != std::string_view::npos &&
-                    type->ends_with(".main+xml") && m_zip->find(*name)) {
-                    std::string part;
-                    XmlScanner::decode(*name, part);
-                    return resolveTarget("", part);
-                }
-            }
-        }
-        fail("not a workbook this program can read (the package has no workbook part)");
-    }
-
-    void readWorkbook(const std::string& part, const std::vector<std::pair<std::string, Relationship>>& rels)
-    {
-        const auto index = m_zip->find(part);
-        const std::string xml = readSmallPart(*index);
+        const auto index = findPart(part);
+        const std::string xml = readTextPart(*m_zip, *index);
         XmlScanner x(xml, m_file, part);
         bool root = true;
         for (Token t; (t = x.next()) != Token::End;) {
@@ -482,17 +318,14 @@ private:
                 std::string id;
                 if (auto v = x.attribute("id"))
                     XmlScanner::decode(*v, id);
-                for (const auto& [relId, rel] : rels) {
-                    if (relId != id)
-                        continue;
-                    sheet.part = rel.target;
-                    if (rel.type == "chartsheet")
+                if (const Relationship* rel = relationshipWithId(rels, id)) {
+                    sheet.part = rel->target;
+                    if (rel->type == "chartsheet")
                         info.kind = SheetKind::Chart;
-                    else if (rel.type == "dialogsheet")
+                    else if (rel->type == "dialogsheet")
                         info.kind = SheetKind::Dialog;
-                    else if (rel.type == "xlMacrosheet" || rel.type == "xlIntlMacrosheet")
+                    else if (rel->type == "xlMacrosheet" || rel->type == "xlIntlMacrosheet")
                         info.kind = SheetKind::Macro;
-                    break;
                 }
                 m_sheets.push_back(std::move(info));
                 m_parts.push_back(std::move(sheet));
@@ -507,7 +340,7 @@ private:
         const auto index = findPart(m_stylesPart);
         if (!index)
             return;  // a dangling relationship: every cell shows through "General"
-        const std::string xml = readSmallPart(*index);
+        const std::string xml = readTextPart(*m_zip, *index);
         XmlScanner x(xml, m_file, m_stylesPart);
         // Only <numFmts> and <cellXfs> count: differential formats (<dxfs>) hold numFmt
         // elements too, and cell style formats hold xf elements.
@@ -1109,55 +942,6 @@ void OoxmlReader::parseSheetData(XmlScanner& x, CellSink& sink, const std::strin
 }
 
 }  // namespace
-
-bool isBinaryWorkbookPackage(const ZipArchive& package)
-{
-    auto types = package.find("[Content_Types].xml");
-    if (!types)
-        return false;
-    std::string main;
-    if (auto rels = package.find("_rels/.rels")) {
-        std::string storage;
-        const std::string bytes = package.readAll(*rels, kMaxSmallPart);
-        XmlScanner x(utf8Document(bytes, storage), package.displayName(), "_rels/.rels");
-        for (Token t; (t = x.next()) != Token::End;) {
-            auto type = x.attribute("Type");
-            auto target = x.attribute("Target");
-            if (t == Token::StartTag && x.name() == "Relationship" && type && target && relType(*type) == "officeDocument") {
-                std::string decoded;
-                XmlScanner::decode(*target, decoded);
-                main = resolveTarget("", decoded);
-                break;
-            }
-        }
-    }
-    std::string storage;
-    const std::string bytes = package.readAll(*types, kMaxSmallPart);
-    XmlScanner x(utf8Document(bytes, storage), package.displayName(), "[Content_Types].xml");
-    const std::string mainLower = lowerAscii(main);
-    const size_t dot = mainLower.rfind('.');
-    const std::string extension = dot == std::string::npos ? std::string() : mainLower.substr(dot + 1);
-    bool binary = false;
-    for (Token t; (t = x.next()) != Token::End;) {
-        if (t != Token::StartTag)
-            continue;
-        auto type = x.attribute("ContentType");
-        if (!type)
-            continue;
-        const bool isBinary = type->find("sheet.binary.macroEnabled.main") != std::string_view::npos;
-        if (x.name() == "Override") {
-            std::string name;
-            if (auto v = x.attribute("PartName"))
-                XmlScanner::decode(*v, name);
-            if (main.empty() ? isBinary : lowerAscii(resolveTarget("", name)) == mainLower)
-                return isBinary;
-        } else if (x.name() == "Default" && !main.empty()) {
-            if (auto v = x.attribute("Extension"); v && lowerAscii(*v) == extension)
-                binary = isBinary;
-        }
-    }
-    return binary;
-}
 
 std::unique_ptr<BookReader> openOoxmlReader(std::unique_ptr<ZipArchive> package)
 {

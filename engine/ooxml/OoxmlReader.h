@@ -11,7 +11,4 @@ namespace tabulon::engine {
 // detection use this; openOoxmlReader(path) opens the file first).
 std::unique_ptr<BookReader> openOoxmlReader(std::unique_ptr<ZipArchive> package);
 
-// True when the package's main part is a binary workbook (.xlsb) rather than XML.
-bool isBinaryWorkbookPackage(const ZipArchive& package);
-
 }  // namespace tabulon::engine

@@ -2,12 +2,11 @@
 
 #include <cstring>
 #include <type_traits>
-#include <unordered_map>
 
 #include "../ErrorLiterals.h"
 #include "../Error.h"
+#include "../io/Package.h"
 #include "../io/Zip.h"
-#include "PackageRels.h"
 #include "RecordStream.h"
 
 namespace tabulon::engine {
@@ -59,9 +58,8 @@ constexpr size_t kMaxSharedStrings = size_t(1) << 26;
 constexpr size_t kMaxFormatBytes = size_t(16) << 20;
 constexpr size_t kMaxCellFormats = size_t(1) << 22;
 
-SheetKind kindOf(std::string_view relType)
+SheetKind kindOf(std::string_view kind)
 {
-    const auto kind = relKind(relType);
     if (kind == "chartsheet")
         return SheetKind::Chart;
     if (kind == "dialogsheet")
@@ -75,20 +73,16 @@ class XlsbReader final : public BookReader {
 public:
     explicit XlsbReader(std::unique_ptr<ZipArchive> zip) : m_zip(std::move(zip))
     {
-        const auto rootRels = readPackageRels(*m_zip, "");
-        const PackageRel* main = findRel(rootRels, "officeDocument");
-        if (!main)
-            fail("the package does not say where its workbook part is");
-        const auto book = m_zip->find(main->target);
-        if (!book)
-            fail("the workbook part " + main->target + " is missing");
-        const auto rels = readPackageRels(*m_zip, main->target);
-        readWorkbook(*book, rels);
-        if (const PackageRel* styles = findRel(rels, "styles"))
-            if (const auto part = m_zip->find(styles->target))
+        const std::string main = findWorkbookPart(*m_zip).path;
+        if (main.empty())
+            fail("not a workbook this program can read (the package has no workbook part)");
+        const auto rels = readRelationships(*m_zip, main);
+        readWorkbook(*findPart(*m_zip, main), rels);
+        if (const Relationship* styles = findRelationship(rels, "styles"))
+            if (const auto part = findPart(*m_zip, styles->target))
                 readStyles(*part);
-        if (const PackageRel* strings = findRel(rels, "sharedStrings"))
-            if (const auto part = m_zip->find(strings->target))
+        if (const Relationship* strings = findRelationship(rels, "sharedStrings"))
+            if (const auto part = findPart(*m_zip, strings->target))
                 readStrings(*part);
     }
 
@@ -224,11 +218,8 @@ private:
         return col;
     }
 
-    void readWorkbook(uint64_t part, const std::vector<PackageRel>& rels)
+    void readWorkbook(uint64_t part, const std::vector<Relationship>& rels)
     {
-        std::unordered_map<std::string_view, const PackageRel*> byId;
-        for (const auto& rel : rels)
-            byId.emplace(rel.id, &rel);
         RecordStream records(*m_zip, part, "the workbook part");
         while (records.next()) {
             if (records.type() == kWbProp) {
@@ -262,9 +253,9 @@ private:
                     return 0;
                 });
                 std::optional<uint64_t> sheetPart;
-                if (auto it = byId.find(relId); it != byId.end()) {
-                    info.kind = kindOf(it->second->type);
-                    sheetPart = m_zip->find(it->second->target);
+                if (const Relationship* rel = relationshipWithId(rels, relId)) {
+                    info.kind = kindOf(rel->type);
+                    sheetPart = findPart(*m_zip, rel->target);
                 }
                 if (!sheetPart && info.kind == SheetKind::Worksheet)
                     fail("the part of the worksheet \"" + info.name + "\" is missing");

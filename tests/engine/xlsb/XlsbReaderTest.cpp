@@ -203,7 +203,7 @@ TEST(XlsbReader, DamagedPackagesFailWithAPlainSentence)
     const struct { const char* what; std::function<void(Package&)> damage; std::string message; } cases[] = {
         {"no root relationships",
          [](Package& p) { p.rootRels = rels({}); },
-         "the package does not say where its workbook part is"},
+         "the package has no workbook part"},
         {"missing sheet part",
          [](Package& p) { p.workbook = Records().add(0x9C, bundle(0, u"rIdX", u"Gone")).bytes(); },
          "the part of the worksheet \"Gone\" is missing"},
