@@ -1,0 +1,11 @@
+// Info functions.
+#include "FunctionSupport.h"
+
+namespace tabulon::formula {
+
+std::span<const FunctionInfo> infoFunctions()
+{
+    return {};
+}
+
+}  // namespace tabulon::formula
