@@ -103,54 +103,33 @@ void prepareFractionDigits(const Section& s, const Decimal& x, NumberParts& part
     parts.fracShown = last;
 }
 
-// Best approximation p/q of x in [0, 1] with q <= maxDen (closest; smaller q on ties).
-void bestFraction(double x, int64_t maxDen, int64_t& num, int64_t& den)
+// The last continued-fraction convergent of x (in [0, 1)) whose denominator is at most
+// maxDen. This is the fraction the application shows: not always the closest one (0.94
+// with one digit is 1, not 8/9), as it never tries semiconvergents. The expansion runs in
+// doubles as the application's does, and their rounding decides some cases: 0.03 expands
+// as [0; 33, 2, 1, ...] and shows 2/67, while the fractional part of 1.03, a little above
+// 0.03, expands as [0; 33, 3, ...] and shows 1/33.
+void lastConvergent(double x, int64_t maxDen, int64_t& p, int64_t& q)
 {
-    int64_t p0 = 0, q0 = 1, p1 = 1, q1 = 0;
-    double r = x;
-    int64_t bestP = 0, bestQ = 1;
-    double bestErr = x;
-    if (std::fabs(1 - x) < bestErr) {
-        bestP = 1;
-        bestQ = 1;
-        bestErr = std::fabs(1 - x);
-    }
-    for (int iter = 0; iter < 64; ++iter) {
+    // Convergent k is a_k times convergent k-1 plus convergent k-2. The integer part a_0 is
+    // 0, so the first convergent is 0/1 and the one before it 1/0.
+    int64_t pPrev = 1, qPrev = 0;
+    p = 0;
+    q = 1;
+    double f = x;
+    for (int step = 0; step < 64 && f > 0; ++step) {
+        const double r = 1 / f;
         const double a = std::floor(r);
-        if (a > 4e18)
+        if (!(a <= double((maxDen - qPrev) / q)))
             break;
         const auto ai = static_cast<int64_t>(a);
-        if (q1 > 0 && ai > (maxDen - q0) / q1) {
-            // The next convergent's denominator is too large; try the semiconvergent with
-            // the largest k such that k*q1 + q0 <= maxDen.
-            const int64_t k = (maxDen - q0) / q1;
-            const int64_t p = k * p1 + p0, q = k * q1 + q0;
-            const double err = std::fabs(x - double(p) / double(q));
-            if (err < bestErr) {
-                bestP = p;
-                bestQ = q;
-            }
+        const int64_t p2 = ai * p + pPrev, q2 = ai * q + qPrev;
+        if (q2 > maxDen)
             break;
-        }
-        const int64_t q2 = ai * q1 + q0;
-        const int64_t p2 = ai * p1 + p0;
-        const double err = std::fabs(x - double(p2) / double(q2));
-        if (err < bestErr) {
-            bestErr = err;
-            bestP = p2;
-            bestQ = q2;
-        }
-        p0 = p1;
-        q0 = q1;
-        p1 = p2;
-        q1 = q2;
-        const double f = r - a;
-        if (f < 1e-12 || err == 0)
-            break;
-        r = 1 / f;
+        pPrev = p, qPrev = q;
+        p = p2, q = q2;
+        f = r - a;
     }
-    num = bestP;
-    den = bestQ;
 }
 
 class SectionRenderer {
@@ -393,12 +372,12 @@ private:
             for (int i = 0; i < digits; ++i)
                 maxDen *= 10;
             if (s.fracHasInt) {
-                bestFraction(rest, maxDen - 1, num, den);
+                lastConvergent(rest, maxDen - 1, num, den);
             } else {
                 // An improper fraction: approximate the fractional part, then add the whole.
                 const double w = std::floor(v);
                 maxDen = std::min<int64_t>(maxDen, static_cast<int64_t>(1e17 / std::max(1.0, w)) + 1);
-                bestFraction(v - w, maxDen - 1, num, den);
+                lastConvergent(v - w, maxDen - 1, num, den);
                 num += static_cast<int64_t>(w) * den;
             }
         }
@@ -410,7 +389,9 @@ private:
         const int wl = uintString(static_cast<uint64_t>(whole), buf);
         std::copy(buf, buf + wl, p.intBuf);
         p.intLen = wl;
-        p.nonZero = whole != 0 || num != 0;
+        // A fraction keeps the sign of any non-zero value, even one shown as 0: -0.24 with
+        // "# ?/2" is "-0".
+        p.nonZero = !scaled.isZero();
         if (s.fracHasInt && num == 0) {
             // A whole number: the fraction part becomes spaces; zero still shows a digit.
             p.blankFraction = true;

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <sstream>
 
 #include "Error.h"
 #include "ReaderTestSupport.h"
+#include "SheetWriter.h"
 #include "xls/XlsReader.h"
 
 namespace tabulon::test {
@@ -74,6 +76,37 @@ TEST(XlsFiles, CorpusMatchesGoldenSummary)
         summary += (std::ostringstream() << "(" << count << " lines, " << std::hex << hash << ")\n").str();
     }
     expectGolden(kTestDir / "golden" / "corpus-summary.txt", summary);
+}
+
+// The text the application saved from the fraction workbook, cell for cell: values in
+// column C, and the same values through one- to nine-digit and fixed denominators.
+TEST(XlsFiles, FractionsShowAsTheApplicationSavedThem)
+{
+    const std::string bytes = readFile(kCorpus / "xls" / "poi__54686_fraction_formats.xls");
+    auto reader = openXls(bytes, "fractions.xls");
+    const engine::CellRenderer renderer(reader->styles(), reader->date1904());
+    std::map<std::pair<uint32_t, uint32_t>, std::string> shown;
+    for (const SeenCell& seen : readCells(*reader, 0)) {
+        engine::CellData cell{seen.kind, seen.style, seen.number, seen.text};
+        renderer.render(cell, shown[{seen.row, seen.col}]);
+    }
+    // Tab-separated, CR LF line ends, every cell as wide as the application displayed it.
+    std::istringstream saved(readFile(std::filesystem::path(TABULON_TRUTH_DIR) / "poi__54686_fraction_formats.txt"));
+    int compared = 0;
+    uint32_t row = 0;
+    for (std::string line; std::getline(saved, line); ++row) {
+        ASSERT_TRUE(line.ends_with('\r')) << row;
+        line.pop_back();
+        uint32_t col = 0;
+        for (size_t start = 0; start <= line.size(); ++col) {
+            const size_t tab = std::min(line.find('\t', start), line.size());
+            const std::pair<uint32_t, uint32_t> at(row, col);
+            EXPECT_EQ(shown[at], line.substr(start, tab - start)) << "row " << row + 1 << " column " << col + 1;
+            start = tab + 1;
+            ++compared;
+        }
+    }
+    EXPECT_EQ(compared, 4862);
 }
 
 // Both RC4 schemes, checked on real files whose password is known: the key derivation and
