@@ -22,6 +22,8 @@ enum class TokenKind : uint8_t {
     General,
     Year2,
     Year4,
+    Era,      // Japanese era name: width 1 letter, 2 first character, 3 full name
+    EraYear,  // year of the Japanese era; width 2 pads to two digits
     MonthOrMinute,  // m or mm, resolved after the section is read
     Month,
     Month2,
@@ -74,8 +76,9 @@ struct Condition {
         }
         return false;
     }
-    // A condition that selects negative numbers, so its section shows them without a minus.
-    bool meansNegative() const { return present && value == 0 && (op == Op::Lt || op == Op::Le); }
+    // A condition that admits only negative numbers ([<0], [<-25], [<=-25]), so its section
+    // shows them without a minus. [<=0] counts too, as zero has no sign to drop.
+    bool meansNegative() const { return present && value <= 0 && (op == Op::Lt || op == Op::Le); }
     bool meansNonNegative() const { return present && value == 0 && (op == Op::Gt || op == Op::Ge); }
 };
 
@@ -95,6 +98,7 @@ struct Section {
     // Dates
     int subSecond = 0;
     bool twelveHour = false;
+    bool japanese = false;  // a [$-411] locale tag: g and e mean the era and its year
 
     std::string_view text(const Token& t) const { return std::string_view(pool).substr(t.off, t.len); }
 };

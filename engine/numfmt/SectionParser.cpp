@@ -116,6 +116,17 @@ size_t lexSection(std::string_view code, size_t i, Section& s)
                 // Currency and locale tag: [$sym-lcid] shows sym; [$-lcid] shows nothing.
                 const size_t dash = body.find('-', 1);
                 addLit(body.substr(1, (dash == std::string_view::npos ? body.size() : dash) - 1));
+                if (dash != std::string_view::npos) {
+                    // The low 16 bits of the hex locale id name the language; the bits above
+                    // choose a calendar or numerals, which change nothing here.
+                    uint32_t lcid = 0;
+                    const std::string_view hex = body.substr(dash + 1);
+                    const auto res = std::from_chars(hex.data(), hex.data() + hex.size(), lcid, 16);
+                    if (res.ec == std::errc() && res.ptr == hex.data() + hex.size())
+                        s.japanese = (lcid & 0xFFFF) == 0x0411;
+                    else
+                        s.japanese = startsWithNoCase(hex, 0, "ja-");  // [$-ja-JP], [$-ja-JP-x-gannen]
+                }
             } else if (b0 == '<' || b0 == '>' || b0 == '=') {
                 Condition cond;
                 cond.present = true;
@@ -227,6 +238,26 @@ size_t lexSection(std::string_view code, size_t i, Section& s)
                 continue;
             }
             add(TokenKind::Slash, code.substr(i, 1));
+            ++i;
+            continue;
+        case 'e': {
+            // The year: of the Japanese era under a Japanese locale tag, else four digits.
+            const size_t n = runOf(i);
+            if (s.japanese)
+                add(TokenKind::EraYear, code.substr(i, n), 0, static_cast<uint16_t>(std::min<size_t>(n, 2)));
+            else
+                add(TokenKind::Year4, code.substr(i, n));
+            i += n;
+            continue;
+        }
+        case 'g':
+            if (s.japanese) {
+                const size_t n = runOf(i);
+                add(TokenKind::Era, code.substr(i, n), 0, static_cast<uint16_t>(std::min<size_t>(n, 3)));
+                i += n;
+                continue;
+            }
+            addLit(code.substr(i, 1));
             ++i;
             continue;
         case 'y': {

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <tuple>
 
 #include "Decimal.h"
 #include "General.h"
@@ -22,6 +23,28 @@ constexpr int64_t kMaxDay1904 = kMaxDay1900 - 1462;
 constexpr std::array<std::string_view, 12> kMonths = {"January", "February", "March",     "April",   "May",      "June",
                                                       "July",    "August",   "September", "October", "November", "December"};
 constexpr std::array<std::string_view, 7> kDays = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+
+// The Japanese eras from Meiji on: first day, Latin initial, name. The first year of an
+// era shows as 1 (the written form 元年 is a display option the format code does not carry).
+struct JapaneseEra {
+    int year, month, day;
+    std::string_view letter, name;
+};
+constexpr std::array<JapaneseEra, 5> kEras = {{
+    {1868, 1, 1, "M", "明治"},
+    {1912, 7, 30, "T", "大正"},
+    {1926, 12, 25, "S", "昭和"},
+    {1989, 1, 8, "H", "平成"},
+    {2019, 5, 1, "R", "令和"},
+}};
+
+const JapaneseEra& eraOf(int year, int month, int day)
+{
+    size_t i = kEras.size() - 1;
+    while (i > 0 && std::tie(year, month, day) < std::tie(kEras[i].year, kEras[i].month, kEras[i].day))
+        --i;
+    return kEras[i];
+}
 
 // Writes `digits` right-aligned into a run of `count` placeholders; the first placeholder
 // takes any excess digits. `index` is this placeholder's position in the run.
@@ -187,7 +210,8 @@ public:
     void text(std::string_view text)
     {
         for (const Token& t : m_s.toks) {
-            if (t.kind == TokenKind::Text)
+            // In a text section General stands for the text, as @ does.
+            if (t.kind == TokenKind::Text || t.kind == TokenKind::General)
                 m_out += text;
             else if (t.kind == TokenKind::Lit)
                 m_out += m_s.text(t);
@@ -227,6 +251,15 @@ public:
             case TokenKind::Lit: m_out += s.text(t); break;
             case TokenKind::Year2: appendUInt(m_out, static_cast<uint64_t>(year % 100), 2); break;
             case TokenKind::Year4: appendUInt(m_out, static_cast<uint64_t>(year), 4); break;
+            case TokenKind::Era: {
+                const JapaneseEra& era = eraOf(year, month, day);
+                // Each kanji takes three bytes in UTF-8; gg shows the first.
+                m_out += t.width == 1 ? era.letter : t.width == 2 ? era.name.substr(0, 3) : era.name;
+                break;
+            }
+            case TokenKind::EraYear:
+                appendUInt(m_out, static_cast<uint64_t>(year - eraOf(year, month, day).year + 1), t.width);
+                break;
             case TokenKind::Month: appendUInt(m_out, static_cast<uint64_t>(month)); break;
             case TokenKind::Month2: appendUInt(m_out, static_cast<uint64_t>(month), 2); break;
             case TokenKind::MonthAbbr: m_out += kMonths[month - 1].substr(0, 3); break;
