@@ -462,7 +462,7 @@ private:
         };
         const uint64_t stated = m_zip->statedSize(index);
         if (!headOnly && stated <= kWholeUpTo) {
-            // Small parts inflate whole (libdeflate is several times faster than streaming zlib).
+            // Small parts inflate whole and scan in memory.
             const std::string xml = m_zip->readAll(index, kWholeUpTo);
             std::string converted;
             XmlScanner x(utf8Document(xml, converted), m_file, partName);

@@ -30,6 +30,24 @@ std::string readStreamed(const ZipArchive& zip, uint64_t index, bool background)
     return out;
 }
 
+// Rewrites a 32-bit field of the first part in both its local header and its directory entry.
+std::string withField(std::string zip, size_t localOffset, size_t centralOffset, uint32_t value)
+{
+    const size_t central = zip.rfind(std::string("PK\x01\x02", 4));
+    for (size_t at : {localOffset, central + centralOffset})
+        for (int i = 0; i < 4; ++i)
+            zip[at + i] = static_cast<char>(value >> (8 * i));
+    return zip;
+}
+
+uint32_t fieldAt(const std::string& zip, size_t at)
+{
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = value << 8 | static_cast<unsigned char>(zip[at + i]);
+    return value;
+}
+
 std::string errorOf(const std::function<void()>& f)
 {
     try {
@@ -89,6 +107,30 @@ TEST(Zip, DamageEndsInAnError)
     }
     for (size_t length : {size_t(3), size_t(30), good.size() / 2, good.size() - 1})
         EXPECT_THROW(ZipArchive::openMemory(good.data(), length, "book.xlsx"), Error) << length;
+}
+
+TEST(Zip, DirectoryThatDisagreesWithTheDataIsCaught)
+{
+    // Crc, packed size and size of the first part sit at 14, 18 and 22 in its local header
+    // and at 16, 20 and 24 in its directory entry.
+    const std::string text = pseudoText(300000);
+    const std::string good = ZipBuilder().add("a.xml", text).bytes();
+    const uint32_t crc = fieldAt(good, 14), packed = fieldAt(good, 18);
+    ASSERT_EQ(fieldAt(good, 22), text.size());
+
+    const auto expectError = [&](const std::string& zip, const char* what) {
+        auto archive = ZipArchive::openMemory(zip.data(), zip.size(), "book.xlsx");
+        for (bool background : {false, true})
+            EXPECT_NE(errorOf([&] { readStreamed(*archive, 0, background); }).find(what), std::string::npos)
+                << what << ", background " << background;
+        EXPECT_NE(errorOf([&] { archive->readAll(0); }).find(what), std::string::npos) << what;
+    };
+    // The packed data ends before the deflate stream does, anywhere in it.
+    for (uint32_t cut : {uint32_t(1), uint32_t(9), packed / 2, packed - 1})
+        expectError(withField(good, 18, 20, cut), "cut short");
+    expectError(withField(good, 14, 16, crc ^ 1), "checksum does not match");
+    expectError(withField(good, 22, 24, uint32_t(text.size() + 1)), "size does not match");
+    expectError(withField(good, 22, 24, uint32_t(text.size() - 1)), "size does not match");
 }
 
 TEST(Zip, BombsAreStopped)
