@@ -144,7 +144,6 @@ void OdsContent::start(XmlScanner& x)
             return;
         }
         if (m_paragraphDepth < 0 && (name == "p" || name == "h")) {
-            // White space at the end of the previous paragraph is dropped.
             m_pendingSpace = false;
             if (m_hasParagraph)
                 addSpaces(1, '\n');
@@ -242,6 +241,7 @@ void OdsContent::startCell(XmlScanner& x, bool covered)
     m_covered = covered;
     m_colRepeat = 1;
     m_valueType.clear();
+    m_refinedType.clear();
     m_value.clear();
     m_dateValue.clear();
     m_timeValue.clear();
@@ -258,10 +258,10 @@ void OdsContent::startCell(XmlScanner& x, bool covered)
             m_colRepeat = repeatCount(m_decoded);
             continue;
         }
-        // office:value-type comes first; a second value-type (calcext:) only refines it
-        // ("error"), and the cell's text shows that anyway.
-        if (a.name == "value-type" && m_valueType.empty())
-            target = &m_valueType;
+        // office:value-type comes first; a second value-type (calcext:) refines it: an
+        // error is stored as an empty string with the error literal as its paragraph.
+        if (a.name == "value-type")
+            target = m_valueType.empty() ? &m_valueType : &m_refinedType;
         else if (a.name == "value")
             target = &m_value;
         else if (a.name == "date-value")
@@ -333,6 +333,8 @@ void OdsContent::endCell()
         // The stored text follows the writer's language ("FAUX", "WAHR"); CSV files say TRUE/FALSE.
         run.kind = CellKind::Bool;
         run.number = (m_boolValue == "true" || m_boolValue == "1") ? 1 : 0;
+    } else if (m_refinedType == "error") {
+        run.kind = CellKind::Error;
     } else if (m_valueType == "string" && m_hasStringValue) {
         // The exact text, where the paragraphs may have lost line ends and runs of spaces
         // to white-space collapsing (formula results are stored this way).
@@ -368,7 +370,7 @@ void OdsContent::endCell()
         return;
     }
     run.count = static_cast<uint32_t>(std::min<uint64_t>(m_colRepeat, kMaxColumns - col));
-    if (run.kind == CellKind::Shown) {
+    if (run.kind == CellKind::Shown || run.kind == CellKind::Error) {
         run.textBegin = m_row.text.size();
         run.textSize = m_text.size();
         m_row.text += m_text;
@@ -408,8 +410,13 @@ void OdsContent::end(std::string_view name)
     if (m_cellDepth >= 0) {
         if (depth == m_skipDepth)
             m_skipDepth = -1;
-        else if (depth == m_paragraphDepth)
+        else if (depth == m_paragraphDepth) {
+            // A space at the end of a paragraph is kept; only leading ones are dropped.
+            if (m_pendingSpace && m_text.size() < kMaxCellText)
+                m_text += ' ';
+            m_pendingSpace = false;
             m_paragraphDepth = -1;
+        }
         else if (depth == m_cellDepth) {
             m_cellDepth = -1;
             endCell();

@@ -92,7 +92,7 @@ private:
     // The cell being read.
     bool m_covered = false;
     uint32_t m_colRepeat = 1;
-    std::string m_valueType, m_value, m_dateValue, m_timeValue, m_boolValue, m_stringValue;
+    std::string m_valueType, m_refinedType, m_value, m_dateValue, m_timeValue, m_boolValue, m_stringValue;
     bool m_hasStringValue = false;
     bool m_hasParagraph = false;
     bool m_pendingSpace = false;

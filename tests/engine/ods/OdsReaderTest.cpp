@@ -54,8 +54,8 @@ TEST(OdsReader, CellsGiveTheirShownTextOrValue)
         {"<t:table-cell><text:p>a<text:s/>b<text:s text:c=\"3\"/>c</text:p></t:table-cell>", "a b   c"},
         {"<t:table-cell><text:p>a<text:tab/>b<text:line-break/>c</text:p></t:table-cell>", "a\tb\nc"},
         {"<t:table-cell><text:p>one</text:p><text:p>two</text:p><text:p/></t:table-cell>", "one\ntwo\n"},
-        // Pretty-printed paragraphs: white space collapses and is dropped at both ends.
-        {"<t:table-cell><text:p>\n   lots   of\n\tspace  </text:p><text:p>  x </text:p></t:table-cell>", "lots of space\nx"},
+        // White space collapses; it is dropped at the start of a paragraph, kept as one space at its end.
+        {"<t:table-cell><text:p>\n   lots   of\n\tspace  </text:p><text:p>  x </text:p></t:table-cell>", "lots of space \nx "},
         {"<t:table-cell><text:p>a <text:span>b</text:span> <text:a>link</text:a></text:p></t:table-cell>", "a b link"},
         {"<t:table-cell><text:p>x <text:s/>y</text:p></t:table-cell>", "x  y"},
         // Comments, footnote bodies and drawings are not part of the cell's text.
