@@ -95,6 +95,7 @@ public:
     // read as XML reads them (CR LF and a lone CR become LF).
     static void decode(std::string_view raw, std::string& out);
     [[noreturn]] void fail(const std::string& what) const;
+    const std::string& fileName() const { return m_fileName; }
 
     static constexpr size_t kMaxToken = size_t(16) << 20;
 
