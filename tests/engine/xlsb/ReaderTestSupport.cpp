@@ -90,17 +90,35 @@ std::string sheetCsv(const ReaderFactory& open, const std::string& bytes, int po
     return readFile(dir / "out.csv");
 }
 
-void checkCorpusGolden(const ReaderFactory& open, const std::filesystem::path& corpus,
-                       const std::filesystem::path& golden)
+void checkCorpusGolden(const std::filesystem::path& corpus, const std::filesystem::path& golden)
 {
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(corpus))
         files.push_back(entry.path());
     std::sort(files.begin(), files.end());
     ASSERT_FALSE(files.empty()) << corpus;
-    for (const auto& file : files)  // gtest prints a line diff of multi-line strings
-        expectGolden(golden / (file.filename().string() + ".txt"),
-                     convertOrError(open, readFile(file), file.filename().string()));
+    for (const auto& file : files) {
+        // Opened as tabrun opens it, recognised by content, so a password-protected package
+        // (a compound file under a zip name) fails as users see it fail.
+        const std::string name = file.filename().string();
+        std::string got;
+        try {
+            TempDir dir;
+            auto book = engine::openWorkbook(file);
+            for (int i = 1; i <= book->sheetCount(); ++i) {
+                book->saveAsCsv(dir / "sheet.csv", i);
+                got += "== " + std::to_string(i) + " " + book->sheetName(i) + "\n" + readFile(dir / "sheet.csv");
+            }
+        } catch (const engine::Error& e) {
+            // Messages name the file by the path given; the golden files by its name alone.
+            std::string message = e.what();
+            const std::string path = "\"" + file.string() + "\"";
+            if (const size_t at = message.find(path); at != std::string::npos)
+                message.replace(at, path.size(), "\"" + name + "\"");
+            got = "error: " + message + "\n";
+        }
+        expectGolden(golden / (name + ".txt"), got);  // gtest prints a line diff of multi-line strings
+    }
 }
 
 int damageAndConvert(const ReaderFactory& open, const std::string& bytes, int flips)
