@@ -11,6 +11,7 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tabulon"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.tabulon.Tabulon"));  // its desktop entry
     try {
         const QString programFolder = QCoreApplication::applicationDirPath();
         tabulon::gui::MainWindow window(tabulon::gui::stateFolderFor(programFolder, tabulon::gui::builtInLayout()));
