@@ -25,7 +25,9 @@ for field in Maintainer Section Priority Description; do
 done
 # The dependencies come from the binaries, so the libraries they link must be there.
 depends="$(dpkg-deb -f "$deb" Depends)"
-for library in libc6 libstdc++6 libzip4; do
+libraries=(libc6 libstdc++6)
+[ "$gui" = 1 ] && libraries+=(libqt6widgets6)
+for library in "${libraries[@]}"; do
     [[ "$depends" == *"$library"* ]] || fail "Depends lacks $library: $depends"
 done
 
