@@ -7,13 +7,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <exception>
 #include <thread>
 
 #include "../Error.h"
+#include "../HandOff.h"
 
 namespace tabulon::engine {
 namespace {
@@ -302,32 +301,16 @@ public:
 
     ~Prefetch()
     {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stop = true;
-        }
-        m_changed.notify_all();
+        m_handOff.stop();
         m_thread.join();
     }
 
     size_t read(char* buffer, size_t size)
     {
-        if (m_current.size - m_offset == 0) {
-            std::unique_lock lock(m_mutex);
-            if (m_current.data)
-                m_free.push_back(std::move(m_current.data));
-            m_current = {};
-            m_offset = 0;
-            m_changed.notify_all();
-            m_changed.wait(lock, [&] { return !m_full.empty() || m_finished; });
-            if (m_full.empty()) {
-                if (m_error)
-                    std::rethrow_exception(m_error);
+        if (m_offset == m_current.size) {
+            if (!m_handOff.pop(m_current))
                 return 0;
-            }
-            m_current = std::move(m_full.front());
-            m_full.pop_front();
-            m_changed.notify_all();
+            m_offset = 0;
         }
         const size_t n = std::min(size, m_current.size - m_offset);
         std::memcpy(buffer, m_current.data.get() + m_offset, n);
@@ -337,7 +320,7 @@ public:
 
 private:
     static constexpr size_t kBlock = size_t(256) << 10;
-    static constexpr size_t kBlocks = 6;
+    static constexpr size_t kWaiting = 4;  // blocks inflated ahead of the reader
     struct Block {
         std::unique_ptr<char[]> data;
         size_t size = 0;
@@ -346,56 +329,31 @@ private:
     void run()
     {
         try {
+            Block block;
             for (;;) {
-                std::unique_ptr<char[]> data;
-                {
-                    std::unique_lock lock(m_mutex);
-                    m_changed.wait(lock, [&] { return m_stop || !m_free.empty() || m_made < kBlocks; });
-                    if (m_stop)
-                        break;
-                    if (!m_free.empty()) {
-                        data = std::move(m_free.back());
-                        m_free.pop_back();
-                    } else {
-                        ++m_made;
-                    }
-                }
-                if (!data)
-                    data.reset(new char[kBlock]);
-                size_t filled = 0;
-                while (filled < kBlock) {
-                    const size_t n = m_inflater.read(data.get() + filled, kBlock - filled);
+                if (!block.data)
+                    block.data.reset(new char[kBlock]);
+                block.size = 0;
+                while (block.size < kBlock) {
+                    const size_t n = m_inflater.read(block.data.get() + block.size, kBlock - block.size);
                     if (n == 0)
                         break;
-                    filled += n;
+                    block.size += n;
                 }
-                std::lock_guard lock(m_mutex);
-                if (filled > 0)
-                    m_full.push_back({std::move(data), filled});
-                if (filled < kBlock) {
-                    m_finished = true;
-                    m_changed.notify_all();
+                const bool last = block.size < kBlock;
+                if (block.size > 0 && !m_handOff.push(block))
+                    return;  // the reader is gone
+                if (last)
                     break;
-                }
-                m_changed.notify_all();
             }
+            m_handOff.finish();
         } catch (...) {
-            std::lock_guard lock(m_mutex);
-            m_error = std::current_exception();
-            m_finished = true;
+            m_handOff.finish(std::current_exception());
         }
-        m_changed.notify_all();
     }
 
     Inflater& m_inflater;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<Block> m_full;
-    std::vector<std::unique_ptr<char[]>> m_free;
-    size_t m_made = 0;
-    bool m_stop = false;
-    bool m_finished = false;
-    std::exception_ptr m_error;
+    HandOff<Block> m_handOff{kWaiting};
     Block m_current;
     size_t m_offset = 0;
     std::thread m_thread;  // last: started once everything above exists

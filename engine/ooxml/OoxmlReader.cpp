@@ -1,15 +1,13 @@
 #include "OoxmlReader.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <exception>
 #include <functional>
-#include <mutex>
 #include <thread>
 
 #include "../Error.h"
+#include "../HandOff.h"
 #include "../io/Package.h"
 #include "../io/XmlScanner.h"
 #include "OoxmlSheet.h"
@@ -309,40 +307,16 @@ public:
     // Producer: hands over what is left and marks the end, with the error that ended it.
     void finish(std::exception_ptr error)
     {
-        if (!error && !m_filling.cells.empty()) {
-            try {
-                push();
-            } catch (const Stopped&) {
-            }
-        }
-        std::lock_guard lock(m_mutex);
-        m_done = true;
-        m_error = error;
-        m_changed.notify_all();
+        if (!error && !m_filling.cells.empty() && !m_handOff.push(m_filling))
+            return;
+        m_handOff.finish(error);
     }
 
     // Consumer: delivers every cell to `sink`; rethrows the producer's error.
     void drain(CellSink& sink)
     {
         Batch batch;
-        for (;;) {
-            {
-                std::unique_lock lock(m_mutex);
-                if (!batch.cells.empty() || !batch.text.empty()) {
-                    batch.cells.clear();
-                    batch.text.clear();
-                    m_free.push_back(std::move(batch));
-                }
-                m_changed.wait(lock, [&] { return !m_full.empty() || m_done; });
-                if (m_full.empty()) {
-                    if (m_error)
-                        std::rethrow_exception(m_error);
-                    return;
-                }
-                batch = std::move(m_full.front());
-                m_full.pop_front();
-                m_changed.notify_all();
-            }
+        while (m_handOff.pop(batch)) {
             CellData d;
             for (const Cell& c : batch.cells) {
                 d.kind = c.kind;
@@ -355,12 +329,7 @@ public:
         }
     }
 
-    void stop()
-    {
-        std::lock_guard lock(m_mutex);
-        m_stopped = true;
-        m_changed.notify_all();
-    }
+    void stop() { m_handOff.stop(); }
 
 private:
     static constexpr size_t kBatchCells = 4096;
@@ -383,28 +352,15 @@ private:
 
     void push()
     {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_stopped || m_full.size() < kBatches; });
-        if (m_stopped)
+        if (!m_handOff.push(m_filling))
             throw Stopped{};
-        m_full.push_back(std::move(m_filling));
-        m_filling = {};
-        if (!m_free.empty()) {
-            m_filling = std::move(m_free.back());
-            m_free.pop_back();
-        }
-        m_changed.notify_all();
+        m_filling.cells.clear();  // a returned batch keeps its capacity
+        m_filling.text.clear();
     }
 
     std::string_view m_stable;
     Batch m_filling;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<Batch> m_full;
-    std::vector<Batch> m_free;
-    bool m_done = false;
-    bool m_stopped = false;
-    std::exception_ptr m_error;
+    HandOff<Batch> m_handOff{kBatches};
 };
 
 void OoxmlReader::readSheet(size_t sheetIndex, CellSink& sink)
