@@ -59,18 +59,31 @@ bool parseUnsigned(std::string_view s, uint32_t& out)
 
 bool parseNumber(std::string_view s, double& out)
 {
-    // Whole numbers of up to 15 digits are exact as doubles: no need for the general parser.
-    if (!s.empty() && s.size() <= 16) {
-        size_t i = s[0] == '-' ? 1 : 0;
-        if (i < s.size() && s.size() - i <= 15) {
-            int64_t v = 0;
-            size_t j = i;
-            for (; j < s.size() && s[j] >= '0' && s[j] <= '9'; ++j)
-                v = v * 10 + (s[j] - '0');
-            if (j == s.size()) {
-                out = i ? -static_cast<double>(v) : static_cast<double>(v);
-                return true;
+    // Up to 15 digits with at most one decimal point: the digits are exact as a double, and
+    // so is 10^k, so one division rounds exactly as the general parser would.
+    if (!s.empty() && s.size() <= 17) {
+        static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        const size_t first = s[0] == '-' ? 1 : 0;
+        int64_t v = 0;
+        int digits = 0, decimals = -1;
+        size_t j = first;
+        for (; j < s.size(); ++j) {
+            const char c = s[j];
+            if (c >= '0' && c <= '9') {
+                v = v * 10 + (c - '0');
+                ++digits;
+                if (decimals >= 0)
+                    ++decimals;
+            } else if (c == '.' && decimals < 0) {
+                decimals = 0;
+            } else {
+                break;
             }
+        }
+        if (j == s.size() && digits > 0 && digits <= 15) {
+            const double magnitude = decimals > 0 ? static_cast<double>(v) / kPow10[decimals] : static_cast<double>(v);
+            out = first ? -magnitude : magnitude;
+            return true;
         }
     }
     s = trimmed(s);

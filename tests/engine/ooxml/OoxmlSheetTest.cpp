@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <random>
+#include <string>
 
 #include "engine/ooxml/OoxmlSheet.h"
 
@@ -72,6 +76,31 @@ TEST(OoxmlValues, Numbers)
         if (c.ok) {
             EXPECT_EQ(value, c.value) << c.text;
         }
+    }
+
+    // Short decimals take a shortcut that must round exactly as the general parser does.
+    std::mt19937_64 random(5);
+    for (int i = 0; i < 200000; ++i) {
+        const int decimals = static_cast<int>(random() % 16);
+        std::string text = std::to_string(random() % 1000000000000000);
+        text.insert(0, static_cast<size_t>(std::max(0, decimals + 1 - static_cast<int>(text.size()))), '0');
+        if (decimals > 0)
+            text.insert(text.size() - static_cast<size_t>(decimals), ".");
+        if (i % 3 == 0)
+            text.insert(0, "-");
+        double fast = 0, general = 0;
+        ASSERT_TRUE(parseNumber(text, fast)) << text;
+        std::from_chars(text.data(), text.data() + text.size(), general);
+        ASSERT_EQ(fast, general) << text;
+    }
+    for (const char* text : {"1.", ".5", "-.5", "007.50"}) {
+        double value = 0;
+        EXPECT_TRUE(parseNumber(text, value)) << text;
+        EXPECT_EQ(value, std::strtod(text, nullptr)) << text;
+    }
+    for (const char* text : {".", "-", "1.2.3", "--1", "1-"}) {
+        double value = 0;
+        EXPECT_FALSE(parseNumber(text, value)) << text;
     }
 
     uint32_t u = 0;
