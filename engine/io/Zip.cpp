@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstring>
 #include <exception>
+#include <fstream>
 #include <thread>
 
 #include "../Error.h"
@@ -21,6 +22,14 @@ namespace {
 constexpr uint64_t kMaxRatio = 400;
 constexpr uint64_t kRatioSlack = uint64_t(1) << 20;
 constexpr uint64_t kAbsoluteCap = uint64_t(4) << 30;
+// While a part inflates, its output so far is held to the same ratio against the packed bytes
+// read so far, with more slack (the start of a real sheet may pack better than the whole):
+// a uniform bomb then stops after about 26 MB instead of at its part's cap.
+constexpr uint64_t kRunningSlack = uint64_t(16) << 20;
+// The whole package: the readers may inflate a sheet up to three times (measure, write, sort),
+// so the budget is three times what its packed bytes may hold, and never more than this.
+constexpr uint64_t kPackagePasses = 3;
+constexpr uint64_t kPackageCap = uint64_t(16) << 30;
 
 // The lookup key of a part name: lower case, with the backslashes some Windows tools write.
 std::string lower(std::string_view s)
@@ -50,7 +59,19 @@ std::unique_ptr<ZipArchive> ZipArchive::openFile(const std::filesystem::path& fi
     if (!archive->m_zip)
         archive->fail(code == ZIP_ER_NOZIP || code == ZIP_ER_INCONS ? "the file is damaged (its zip directory cannot be read)"
                                                                     : "the zip package cannot be opened (" + zipErrorText(code) + ")");
-    archive->index();
+    std::ifstream in(file, std::ios::binary | std::ios::ate);
+    const auto end = in.tellg();
+    if (!in || end < 0)
+        archive->fail("the zip package cannot be opened (it cannot be read)");
+    archive->index(
+        [](const void* context, uint64_t offset, void* buffer, size_t size) {
+            auto& stream = *static_cast<std::ifstream*>(const_cast<void*>(context));
+            stream.clear();
+            stream.seekg(static_cast<std::streamoff>(offset));
+            stream.read(static_cast<char*>(buffer), static_cast<std::streamsize>(size));
+            return stream.gcount() == static_cast<std::streamsize>(size);
+        },
+        &in, static_cast<uint64_t>(end));
     return archive;
 }
 
@@ -72,7 +93,19 @@ std::unique_ptr<ZipArchive> ZipArchive::openMemory(const void* data, size_t size
         archive->fail("the file is damaged (its zip directory cannot be read)");
     }
     zip_error_fini(&error);
-    archive->index();
+    struct Bytes {
+        const char* data;
+        size_t size;
+    } bytes{static_cast<const char*>(data), size};
+    archive->index(
+        [](const void* context, uint64_t offset, void* buffer, size_t n) {
+            const auto& b = *static_cast<const Bytes*>(context);
+            if (offset > b.size || n > b.size - offset)
+                return false;
+            std::memcpy(buffer, b.data + offset, n);
+            return true;
+        },
+        &bytes, size);
     return archive;
 }
 
@@ -82,9 +115,19 @@ ZipArchive::~ZipArchive()
         zip_discard(m_zip);
 }
 
-void ZipArchive::index()
+void ZipArchive::index(ReadAt readAt, const void* context, uint64_t packageSize)
 {
+    requireDisjointParts(readAt, context, packageSize);
     const zip_int64_t count = zip_get_num_entries(m_zip, 0);
+    uint64_t packed = 0;
+    for (zip_int64_t i = 0; i < count; ++i) {
+        zip_stat_t st;
+        zip_stat_init(&st);
+        if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(i), 0, &st) == 0 && (st.valid & ZIP_STAT_COMP_SIZE))
+            packed += std::min<uint64_t>(st.comp_size, packageSize);
+    }
+    const uint64_t slack = kRatioSlack * std::clamp<uint64_t>(static_cast<uint64_t>(count), 1, 16);
+    m_inflateBudget = std::min(kPackageCap, kPackagePasses * (std::min(packed, packageSize) * kMaxRatio + slack));
     for (zip_int64_t i = 0; i < count; ++i) {
         const char* name = zip_get_name(m_zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
         if (!name)
@@ -96,6 +139,134 @@ void ZipArchive::index()
     }
     std::stable_sort(m_lowerNames.begin(), m_lowerNames.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
+namespace {
+uint16_t le16(const unsigned char* p)
+{
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+uint32_t le32(const unsigned char* p)
+{
+    return static_cast<uint32_t>(le16(p)) | static_cast<uint32_t>(le16(p + 2)) << 16;
+}
+
+uint64_t le64(const unsigned char* p)
+{
+    return static_cast<uint64_t>(le32(p)) | static_cast<uint64_t>(le32(p + 4)) << 32;
+}
+}  // namespace
+
+// libzip does not tell where a part's data lies, so the central directory is walked here once
+// more for the local header offsets: two directory entries pointing at the same (or
+// overlapping) data would let a small file inflate the same bytes under a thousand names.
+void ZipArchive::requireDisjointParts(ReadAt readAt, const void* context, uint64_t packageSize)
+{
+    const std::string damaged = "the file is damaged (its zip directory cannot be read)";
+    const zip_int64_t expected = zip_get_num_entries(m_zip, 0);
+    if (expected <= 0)
+        return;
+    // The end record: the last signature in the final 64 KiB that its comment length fits.
+    const uint64_t tailSize = std::min<uint64_t>(packageSize, 65535 + 22);
+    std::vector<unsigned char> tail(tailSize);
+    if (!readAt(context, packageSize - tailSize, tail.data(), tail.size()))
+        fail(damaged);
+    size_t end = std::string::npos;
+    for (size_t i = tail.size() >= 22 ? tail.size() - 22 + 1 : 0; i-- > 0;)
+        if (le32(&tail[i]) == 0x06054b50 && i + 22 + le16(&tail[i + 20]) <= tail.size()) {
+            end = i;
+            break;
+        }
+    if (end == std::string::npos)
+        fail(damaged);
+    uint64_t entries = le16(&tail[end + 10]);
+    uint64_t directorySize = le32(&tail[end + 12]);
+    uint64_t directoryOffset = le32(&tail[end + 16]);
+    const uint64_t endOffset = packageSize - tailSize + end;
+    uint64_t directoryEnd = endOffset;  // where the directory ends if nothing precedes the package
+    if (endOffset >= 20 && (entries == 0xFFFF || directorySize == 0xFFFFFFFF || directoryOffset == 0xFFFFFFFF)) {
+        unsigned char locator[20];
+        unsigned char record[56];
+        auto recordAt = [&](uint64_t offset) {
+            return offset < endOffset && readAt(context, offset, record, sizeof record) && le32(record) == 0x06064b50;
+        };
+        if (readAt(context, endOffset - 20, locator, sizeof locator) && le32(locator) == 0x07064b50) {
+            uint64_t recordOffset = le64(locator + 8);
+            if (!recordAt(recordOffset) && endOffset >= 20 + sizeof record)
+                recordOffset = endOffset - 20 - sizeof record;
+            if (recordAt(recordOffset)) {
+                entries = le64(record + 32);
+                directorySize = le64(record + 40);
+                directoryOffset = le64(record + 48);
+                directoryEnd = recordOffset;
+            }
+        }
+    }
+    if (entries != static_cast<uint64_t>(expected) || directorySize > directoryEnd)
+        fail(damaged);
+    // Some writers put data before the package (self-extractors), so the directory may lie
+    // later than it says; only the positions of the parts relative to each other count here.
+    const uint64_t directoryStart = directoryEnd - directorySize;
+    std::vector<unsigned char> directory(directorySize);
+    if (!readAt(context, directoryStart, directory.data(), directory.size()))
+        fail(damaged);
+    const int64_t shift = static_cast<int64_t>(directoryStart) - static_cast<int64_t>(directoryOffset);
+
+    struct Extent {
+        uint64_t start, end;
+    };
+    std::vector<Extent> extents;
+    extents.reserve(entries);
+    size_t at = 0;
+    for (uint64_t e = 0; e < entries; ++e) {
+        if (at + 46 > directory.size() || le32(&directory[at]) != 0x02014b50)
+            fail(damaged);
+        const unsigned char* h = &directory[at];
+        uint64_t packed = le32(h + 20);
+        uint64_t unpacked = le32(h + 24);
+        const size_t nameLength = le16(h + 28), extraLength = le16(h + 30), commentLength = le16(h + 32);
+        uint64_t offset = le32(h + 42);
+        if (at + 46 + nameLength + extraLength + commentLength > directory.size())
+            fail(damaged);
+        // The 64-bit values of the Zip64 extra field, in the order of the fields they replace.
+        for (size_t x = at + 46 + nameLength; x + 4 <= at + 46 + nameLength + extraLength;) {
+            const uint16_t id = le16(&directory[x]), length = le16(&directory[x + 2]);
+            if (x + 4 + length > at + 46 + nameLength + extraLength)
+                break;
+            if (id == 0x0001) {
+                size_t v = x + 4;
+                auto take = [&](uint64_t& field, uint64_t marker) {
+                    if (field == marker && v + 8 <= x + 4 + length) {
+                        field = le64(&directory[v]);
+                        v += 8;
+                    }
+                };
+                take(unpacked, 0xFFFFFFFF);
+                take(packed, 0xFFFFFFFF);
+                take(offset, 0xFFFFFFFF);
+            }
+            x += 4 + length;
+        }
+        const int64_t start = static_cast<int64_t>(offset) + shift;
+        if (start < 0 || static_cast<uint64_t>(start) > packageSize || packed > packageSize)
+            fail(damaged);
+        // The local header is at least 30 bytes and the name; its extra field is not counted,
+        // so only real overlaps are refused.
+        extents.push_back({static_cast<uint64_t>(start), static_cast<uint64_t>(start) + 30 + nameLength + packed});
+        at += 46 + nameLength + extraLength + commentLength;
+    }
+    std::sort(extents.begin(), extents.end(), [](const Extent& a, const Extent& b) { return a.start < b.start; });
+    for (size_t i = 1; i < extents.size(); ++i)
+        if (extents[i].start < extents[i - 1].end)
+            fail("the file is damaged (two parts share their data)");
+}
+
+void ZipArchive::chargeInflated(uint64_t bytes, uint64_t index) const
+{
+    const uint64_t total = m_inflated.fetch_add(bytes, std::memory_order_relaxed) + bytes;
+    if (total > m_inflateBudget)
+        fail("its parts unpack to far more data than the package's size allows (a zip bomb?)", index);
 }
 
 std::optional<uint64_t> ZipArchive::find(std::string_view name) const
@@ -213,8 +384,9 @@ public:
             return 0;
         }
         m_total += n;
-        if (m_total > m_cap)
+        if (m_total > m_cap || (m_inflating && m_total > consumed() * kMaxRatio + kRunningSlack))
             m_archive.fail("a part unpacks to far more data than its packed size allows (a zip bomb?)", m_index);
+        m_archive.chargeInflated(n, m_index);
         if (m_checkCrc && !m_inflating)
             m_crc = crc32Of(m_crc, buffer, n);
         return n;
@@ -222,6 +394,9 @@ public:
 
 private:
     static constexpr size_t kInput = size_t(128) << 10;
+
+    // Packed bytes the inflater has taken so far.
+    uint64_t consumed() const { return m_fetched - m_state->avail_in; }
 
     size_t readRaw(char* buffer, size_t size)
     {
@@ -246,6 +421,7 @@ private:
                 if (n < 0)
                     m_archive.fail(std::string("a part is damaged (") + zip_file_strerror(m_file) + ")", m_index);
                 m_inputEnd = n == 0;
+                m_fetched += static_cast<uint64_t>(n);
                 z.next_in = reinterpret_cast<uint8_t*>(m_input.get());
                 z.avail_in = static_cast<uint32_t>(n);
             }
@@ -285,6 +461,7 @@ private:
     std::unique_ptr<char[]> m_input;
     size_t m_inputSize = 0;
     uint64_t m_total = 0;
+    uint64_t m_fetched = 0;  // packed bytes read so far
     uint64_t m_cap = 0;
     uint32_t m_crc = 0;
     std::optional<uint64_t> m_statedSize;
@@ -362,14 +539,16 @@ private:
 std::string ZipArchive::readAll(uint64_t index, uint64_t cap) const
 {
     // Inflated straight into the result, sized from the directory's stated size where that
-    // is within the caps (a lie costs a reallocation, never an outsized allocation).
+    // is within the caps (a lie costs a reallocation, never an outsized allocation). A bomb
+    // stops after some tens of megabytes, so no more than that is set aside before inflating.
     uint64_t expected = 0;
     {
         std::lock_guard lock(m_lock);
         zip_stat_t st;
         zip_stat_init(&st);
         if (zip_stat_index(m_zip, index, 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE) && (st.valid & ZIP_STAT_COMP_SIZE))
-            expected = std::min<uint64_t>({st.size, cap, kAbsoluteCap, st.comp_size * kMaxRatio + kRatioSlack});
+            expected = std::min<uint64_t>({st.size, cap, kAbsoluteCap, st.comp_size * kMaxRatio + kRatioSlack,
+                                           kRunningSlack * 4});
     }
     auto s = stream(index);
     std::string out;

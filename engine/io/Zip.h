@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <filesystem>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -17,7 +18,9 @@ class ZipStream;
 
 // A read-only zip package (the container of .xlsx, .xlsm, .xlsb and .ods). Every inflated
 // part is capped relative to its compressed size and absolutely, so a zip bomb ends in an
-// engine::Error instead of filling memory or disk. Errors name the file and the part.
+// engine::Error instead of filling memory or disk; the whole package has a budget of
+// inflated bytes too, and a package whose parts share their packed data is refused when
+// opened. Errors name the file and the part.
 class ZipArchive {
 public:
     static std::unique_ptr<ZipArchive> openFile(const std::filesystem::path& file);
@@ -44,15 +47,24 @@ public:
 
     static constexpr uint64_t kDefaultPartCap = uint64_t(1) << 30;
 
+    // Counts bytes inflated from part `index` against the package's budget; throws beyond it.
+    void chargeInflated(uint64_t bytes, uint64_t index) const;
+    uint64_t inflatedTotal() const { return m_inflated.load(std::memory_order_relaxed); }
+
 private:
     ZipArchive() = default;
-    void index();
+    // `readAt(offset, buffer, size)` reads raw bytes of the package; false when it cannot.
+    using ReadAt = bool (*)(const void* context, uint64_t offset, void* buffer, size_t size);
+    void index(ReadAt readAt, const void* context, uint64_t packageSize);
+    void requireDisjointParts(ReadAt readAt, const void* context, uint64_t packageSize);
 
     ::zip* m_zip = nullptr;
     // libzip is not thread-safe: a background inflater and the caller take turns.
     mutable std::mutex m_lock;
     std::string m_displayName;
     std::vector<std::pair<std::string, uint64_t>> m_lowerNames;  // sorted, lower-cased
+    uint64_t m_inflateBudget = 0;
+    mutable std::atomic<uint64_t> m_inflated{0};
     friend class ZipStream;
 };
 

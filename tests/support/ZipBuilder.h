@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -24,6 +25,28 @@ private:
         bool deflate;
     };
     std::vector<Part> m_parts;
+};
+
+// Hostile packages that no zip writer makes, assembled byte by byte.
+// One deflated part whose local header and data are listed in the central directory under
+// every name of `names`: each name reads the same packed bytes.
+std::string sharedDataZip(const std::vector<std::string>& names, std::string_view content);
+// One part `name` of `inflatedSize` zero bytes (a multiple of 1 MiB), deflated about a
+// thousand to one without deflating that much: one flushed megabyte is repeated. Its stated
+// checksum is wrong, as no reader may get to its end. Other
+// parts (`extra`, deflated normally) come first.
+std::string uniformBombZip(const std::string& name, uint64_t inflatedSize,
+                           const std::vector<std::pair<std::string, std::string>>& extra = {});
+
+// How much the peak memory of this process grew while it lived, in bytes (0 when the
+// earlier peak was higher): a bound on what the code under test held at once.
+class PeakMemoryGrowth {
+public:
+    PeakMemoryGrowth();
+    uint64_t bytes() const;
+
+private:
+    uint64_t m_start;
 };
 
 // A fresh directory under the system's temporary folder, removed with its contents.

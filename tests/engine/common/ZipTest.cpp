@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <random>
 
 #include "ZipBuilder.h"
@@ -141,4 +143,65 @@ TEST(Zip, BombsAreStopped)
     for (bool background : {false, true})
         EXPECT_NE(errorOf([&] { readStreamed(*zip, *zip->find("bomb.xml"), background); }).find("zip bomb"), std::string::npos);
     EXPECT_NE(errorOf([&] { zip->readAll(*zip->find("bomb.xml")); }).find("zip bomb"), std::string::npos);
+}
+
+// One packed part listed under many names would inflate the same bytes once per name.
+TEST(Zip, PartsSharingTheirDataAreRefused)
+{
+    for (size_t count : {size_t(2), size_t(10000)}) {
+        std::vector<std::string> names;
+        for (size_t i = 1; i <= count; ++i)
+            names.push_back("xl/worksheets/sheet" + std::to_string(i) + ".xml");
+        const std::string bytes = tabulon::test::sharedDataZip(names, pseudoText(100000));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(errorOf([&] { ZipArchive::openMemory(bytes.data(), bytes.size(), "book.xlsx"); }),
+                  "Cannot read \"book.xlsx\": the file is damaged (two parts share their data).");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    }
+    // The same builder with one name is an ordinary package.
+    const std::string text = pseudoText(5000);
+    const std::string single = tabulon::test::sharedDataZip({"a.xml"}, text);
+    auto zip = ZipArchive::openMemory(single.data(), single.size(), "book.xlsx");
+    EXPECT_EQ(zip->readAll(*zip->find("a.xml")), text);
+}
+
+// Every part keeps to its own cap, but reading them over and over does not go on forever.
+TEST(Zip, ThePackageHasABudgetOfInflatedBytes)
+{
+    const std::string bytes = ZipBuilder().add("zeros.xml", std::string(1 << 20, '\0')).bytes();
+    auto zip = ZipArchive::openMemory(bytes.data(), bytes.size(), "book.xlsx");
+    const auto part = *zip->find("zeros.xml");
+    int reads = 0;
+    const std::string error = errorOf([&] {
+        for (; reads < 100; ++reads)
+            readStreamed(*zip, part, false);
+    });
+    EXPECT_EQ(error, "Cannot read \"book.xlsx\": its parts unpack to far more data than the package's size allows "
+                     "(a zip bomb?) (part zeros.xml).");
+    EXPECT_GE(reads, 3);  // a sheet may be read three times over
+    EXPECT_LT(reads, 10);
+}
+
+// A uniform bomb stops within the first tens of megabytes, long before its part's cap.
+TEST(Zip, AUniformBombStopsEarly)
+{
+    const std::string bytes = tabulon::test::uniformBombZip("xl/worksheets/sheet1.xml", uint64_t(2) << 30);
+    ASSERT_LT(bytes.size(), size_t(4) << 20);
+    for (int way = 0; way < 3; ++way) {
+        auto zip = ZipArchive::openMemory(bytes.data(), bytes.size(), "book.xlsx");
+        const auto part = *zip->find("xl/worksheets/sheet1.xml");
+        tabulon::test::PeakMemoryGrowth memory;
+        const auto start = std::chrono::steady_clock::now();
+        const std::string error = errorOf([&] {
+            if (way == 2)
+                zip->readAll(part, uint64_t(3) << 30);
+            else
+                readStreamed(*zip, part, way == 1);
+        });
+        EXPECT_NE(error.find("a part unpacks to far more data than its packed size allows (a zip bomb?)"), std::string::npos)
+            << error;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << way;
+        EXPECT_LT(zip->inflatedTotal(), uint64_t(64) << 20) << way;
+        EXPECT_LT(memory.bytes(), uint64_t(256) << 20) << way;
+    }
 }
