@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <memory>
 #include <string_view>
 
@@ -75,6 +76,75 @@ std::optional<double> parseDuration(std::string_view text)
     return negative ? -days : days;
 }
 
+// An ISO 8601 date or date and time ("2024-02-29", "2024-02-29T13:05:00.5") as a serial
+// day number of the 1900 date system, in which 1 is 1900-01-01 and the nonexistent
+// 1900-02-29 is 60. Times of day alone, stored on 1899-12-30, come out as fractions of a day.
+std::optional<double> parseDate(std::string_view text)
+{
+    auto number = [&](size_t at, size_t width, int& out) {
+        if (at + width > text.size())
+            return false;
+        out = 0;
+        for (size_t i = at; i < at + width; ++i) {
+            if (text[i] < '0' || text[i] > '9')
+                return false;
+            out = out * 10 + (text[i] - '0');
+        }
+        return true;
+    };
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (!number(0, 4, year) || text.size() < 10 || text[4] != '-' || text[7] != '-' || !number(5, 2, month) ||
+        !number(8, 2, day) || month < 1 || month > 12 || day < 1)
+        return std::nullopt;
+    static constexpr int kMonthDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    if (day > kMonthDays[month - 1] || (month == 2 && day == 29 && !leap))
+        return std::nullopt;
+    double fraction = 0;
+    if (text.size() > 10) {
+        if (text[10] != 'T' || text.size() < 19 || text[13] != ':' || text[16] != ':' || !number(11, 2, hour) ||
+            !number(14, 2, minute) || !number(17, 2, second) || hour > 24 || minute > 59 || second > 60)
+            return std::nullopt;
+        if (text.size() > 19) {
+            // Fractions of a second; a time zone is ignored, as the application ignores it.
+            size_t end = 19;
+            if (text[19] == '.' || text[19] == ',') {
+                end = 20;
+                while (end < text.size() && text[end] >= '0' && text[end] <= '9')
+                    ++end;
+                double sub = 0;
+                std::from_chars(text.data() + 20, text.data() + end, sub);
+                if (end > 20)
+                    fraction = sub / std::pow(10.0, double(end - 20));
+            }
+            if (end < text.size() && text[end] != 'Z' && text[end] != '+' && text[end] != '-')
+                return std::nullopt;
+        }
+    }
+    // Days from 1970-01-01 (proleptic Gregorian), then from 1899-12-30.
+    const int y = year - (month <= 2 ? 1 : 0);
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int yoe = y - era * 400;
+    const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const int64_t days = int64_t(era) * 146097 + doe - 719468 + 25569;
+    if (days < 0)
+        return std::nullopt;  // before any serial: the stored text stays
+    const double time = (hour * 3600.0 + minute * 60.0 + second + fraction) / 86400.0;
+    if (days == 0)
+        return time;
+    // Serials below 61 count from 1899-12-31, as the 1900 date system takes 1900 for a leap year.
+    return double(days < 61 ? days - 1 : days) + time;
+}
+
+bool isErrorLiteral(std::string_view text)
+{
+    for (std::string_view literal : {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A", "#GETTING_DATA"})
+        if (text == literal)
+            return true;
+    return false;
+}
+
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 struct ZipSource final : ByteSource {
@@ -84,6 +154,18 @@ struct ZipSource final : ByteSource {
 };
 
 }  // namespace
+
+uint32_t OdsContent::styleOf(std::string_view cellStyle)
+{
+    if (!m_styles)
+        return OdsStyles::kGeneral;
+    if (!m_haveLastStyle || cellStyle != m_lastStyleName) {
+        m_haveLastStyle = true;
+        m_lastStyleName = cellStyle;
+        m_lastStyle = m_styles->xfOf(cellStyle);
+    }
+    return m_lastStyle;
+}
 
 void OdsContent::refuse(std::string problem)
 {
@@ -114,6 +196,10 @@ void OdsContent::run(const ZipArchive& zip, uint64_t part, std::optional<size_t>
             m_decoded.clear();
             x.appendText(m_decoded);
             addText(m_decoded.data(), m_decoded.size());
+        } else if (m_collect && m_collect->wantsText()) {
+            m_decoded.clear();
+            x.appendText(m_decoded);
+            m_collect->text(m_decoded);
         }
         if (!m_problem.empty())
             zip.fail(m_problem, part);
@@ -127,6 +213,8 @@ void OdsContent::start(XmlScanner& x)
     ++m_depth;
     const std::string_view name = x.name();
     const auto& attrs = x.attributes();
+    if (m_collect && m_spreadsheetDepth < 0)
+        m_collect->start(x);
     auto value = [&](const XmlScanner::Attribute& a) -> const std::string& {
         m_decoded.clear();
         XmlScanner::decode(a.value, m_decoded);
@@ -215,15 +303,38 @@ void OdsContent::start(XmlScanner& x)
             return;
         }
         m_tableDepth = m_depth;
+        m_columnStyles.clear();
+        m_columnCount = 0;
         return;
     }
     if (!m_inTarget)
         return;
+    if (name == "table-column") {
+        uint64_t repeat = 1;
+        uint32_t style = OdsStyles::kGeneral;
+        for (const auto& a : attrs) {
+            if (a.name == "number-columns-repeated")
+                repeat = repeatCount(value(a));
+            else if (a.name == "default-cell-style-name")
+                style = styleOf(value(a));
+        }
+        if (m_columnCount < kMaxColumns) {
+            m_columnCount += repeat;
+            m_columnStyles.emplace_back(m_columnCount, style);
+        }
+        return;
+    }
     if (name == "table-row") {
         m_rowRepeat = 1;
-        for (const auto& a : attrs)
+        m_rowHasStyle = false;
+        for (const auto& a : attrs) {
             if (a.name == "number-rows-repeated")
                 m_rowRepeat = repeatCount(value(a));
+            else if (a.name == "default-cell-style-name") {
+                m_rowStyle = styleOf(value(a));
+                m_rowHasStyle = true;
+            }
+        }
         m_row.runs.clear();
         m_row.text.clear();
         m_colIndex = 0;
@@ -248,10 +359,23 @@ void OdsContent::startCell(XmlScanner& x, bool covered)
     m_boolValue.clear();
     m_stringValue.clear();
     m_hasStringValue = false;
+    m_hasCellStyle = false;
+    m_hasFormula = false;
     m_hasParagraph = false;
     m_text.clear();
     for (const auto& a : x.attributes()) {
         std::string* target = nullptr;
+        if (a.name == "formula") {
+            m_hasFormula = true;
+            continue;
+        }
+        if (a.name == "style-name") {
+            m_decoded.clear();
+            XmlScanner::decode(a.value, m_decoded);
+            m_cellStyle = styleOf(m_decoded);
+            m_hasCellStyle = true;
+            continue;
+        }
         if (a.name == "number-columns-repeated") {
             m_decoded.clear();
             XmlScanner::decode(a.value, m_decoded);
@@ -320,21 +444,51 @@ void OdsContent::addSpaces(uint64_t count, char c)
 
 void OdsContent::endCell()
 {
-    Run run{static_cast<uint32_t>(std::min<uint64_t>(m_colIndex, kMaxColumns)), m_colRepeat, CellKind::Shown, 0, 0, 0};
+    Run run{static_cast<uint32_t>(std::min<uint64_t>(m_colIndex, kMaxColumns)), m_colRepeat, CellKind::Shown,
+            OdsStyles::kGeneral, 0, 0, 0};
     const uint64_t col = m_colIndex;
     m_colIndex += m_colRepeat;
     const bool hasValue = !m_valueType.empty() && m_valueType != "void";
     if (!hasValue && !m_hasParagraph)
         return;  // an empty cell, perhaps styled: it does not extend the used range
+    // The cell's style, else the row's default, else the column's.
+    uint32_t style = m_cellStyle;
+    if (!m_hasCellStyle) {
+        style = m_rowHasStyle ? m_rowStyle : OdsStyles::kGeneral;
+        if (!m_rowHasStyle) {
+            const auto it = std::upper_bound(m_columnStyles.begin(), m_columnStyles.end(), col,
+                                             [](uint64_t c, const auto& entry) { return c < entry.first; });
+            if (it != m_columnStyles.end())
+                style = it->second;
+            else if (m_styles)
+                style = m_styles->xfOf({});
+        }
+    }
+    // A number, date or time shows through its data style, as the application shows it; the
+    // stored paragraph is what the writing program showed, in its own language. A style no
+    // format code can express leaves the paragraph as it is.
+    std::optional<double> number;
+    if (m_valueType == "float" || m_valueType == "percentage" || m_valueType == "currency")
+        number = parseNumber(m_value);
+    else if (m_valueType == "date")
+        number = parseDate(m_dateValue);
+    else if (m_valueType == "time")
+        number = parseDuration(m_timeValue);
+    const bool keepParagraph = m_hasParagraph && style == OdsStyles::kUntranslated;
     if (m_covered) {
         // Hidden under a merged cell: the merged area shows only its first cell's value.
         run.kind = CellKind::Blank;
+    } else if (m_refinedType == "error" || (m_hasFormula && m_hasParagraph && isErrorLiteral(m_text))) {
+        // Some writers store a formula's error as the value 0 with the error as its text.
+        run.kind = CellKind::Error;
     } else if (m_valueType == "boolean" && !m_boolValue.empty()) {
         // The stored text follows the writer's language ("FAUX", "WAHR"); CSV files say TRUE/FALSE.
         run.kind = CellKind::Bool;
         run.number = (m_boolValue == "true" || m_boolValue == "1") ? 1 : 0;
-    } else if (m_refinedType == "error") {
-        run.kind = CellKind::Error;
+    } else if (number && !keepParagraph) {
+        run.kind = CellKind::Number;
+        run.number = *number;
+        run.style = style == OdsStyles::kUntranslated ? OdsStyles::kGeneral : style;
     } else if (m_valueType == "string" && m_hasStringValue) {
         // The exact text, where the paragraphs may have lost line ends and runs of spaces
         // to white-space collapsing (formula results are stored this way).
@@ -343,21 +497,11 @@ void OdsContent::endCell()
     } else if (m_hasParagraph) {
         run.kind = CellKind::Shown;
     } else if (m_valueType == "float" || m_valueType == "percentage" || m_valueType == "currency") {
-        if (auto number = parseNumber(m_value)) {
-            run.kind = CellKind::Number;
-            run.number = *number;
-        } else {
-            m_text = m_value;
-        }
+        m_text = m_value;
     } else if (m_valueType == "date") {
         m_text = m_dateValue;
     } else if (m_valueType == "time") {
-        if (auto days = parseDuration(m_timeValue)) {
-            run.kind = CellKind::Number;
-            run.number = *days;
-        } else {
-            m_text = m_timeValue;
-        }
+        m_text = m_timeValue;
     } else {
         m_text = m_stringValue;
     }
@@ -407,6 +551,8 @@ void OdsContent::endRow()
 void OdsContent::end(std::string_view name)
 {
     const int depth = m_depth--;
+    if (m_collect && m_spreadsheetDepth < 0)
+        m_collect->end(name);
     if (m_cellDepth >= 0) {
         if (depth == m_skipDepth)
             m_skipDepth = -1;
@@ -447,6 +593,7 @@ void OdsContent::deliver(CellSink& sink)
         for (uint32_t r = 0; r < row.repeat; ++r) {
             for (const Run& run : row.runs) {
                 cell.kind = run.kind;
+                cell.style = run.style;
                 cell.number = run.number;
                 cell.text = std::string_view(row.text).substr(run.textBegin, run.textSize);
                 for (uint32_t c = 0; c < run.count; ++c)

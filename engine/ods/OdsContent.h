@@ -6,6 +6,7 @@
 
 #include "../BookReader.h"
 #include "../io/XmlScanner.h"
+#include "OdsStyles.h"
 
 namespace tabulon::engine {
 
@@ -26,6 +27,11 @@ public:
     // index of the table to stream to `sink`.
     void run(const ZipArchive& zip, uint64_t part, std::optional<size_t> target, CellSink* sink,
              ByteSource* source = nullptr);
+
+    // While listing, hands the automatic styles to `styles`; while streaming, renders values
+    // through the cell styles of `styles` (finished). Set before run().
+    void collectStyles(OdsStyles* styles) { m_collect = styles; }
+    void useStyles(const OdsStyles* styles) { m_styles = styles; }
 
     bool sawSpreadsheet() const { return m_sawSpreadsheet; }
     const std::vector<Table>& tables() const { return m_tables; }
@@ -50,6 +56,7 @@ private:
     struct Run {
         uint32_t col, count;
         CellKind kind;
+        uint32_t style;
         double number;
         size_t textBegin, textSize;
     };
@@ -66,7 +73,19 @@ private:
     void addText(const char* text, size_t length);
     void addSpaces(uint64_t count, char c);
 
+    uint32_t styleOf(std::string_view cellStyle);
+
     std::optional<size_t> m_target;
+    OdsStyles* m_collect = nullptr;
+    const OdsStyles* m_styles = nullptr;
+    // Default cell styles of the columns: runs ending (exclusive) at a column, with their XF.
+    std::vector<std::pair<uint64_t, uint32_t>> m_columnStyles;
+    uint64_t m_columnCount = 0;
+    uint32_t m_rowStyle = OdsStyles::kGeneral;
+    bool m_rowHasStyle = false;
+    std::string m_lastStyleName;
+    bool m_haveLastStyle = false;
+    uint32_t m_lastStyle = OdsStyles::kGeneral;
     std::vector<Table> m_tables;
     std::vector<std::string> m_hiddenStyles;
     std::string m_styleName;  // the automatic style being read
@@ -94,6 +113,9 @@ private:
     uint32_t m_colRepeat = 1;
     std::string m_valueType, m_refinedType, m_value, m_dateValue, m_timeValue, m_boolValue, m_stringValue;
     bool m_hasStringValue = false;
+    bool m_hasCellStyle = false;
+    bool m_hasFormula = false;
+    uint32_t m_cellStyle = OdsStyles::kGeneral;
     bool m_hasParagraph = false;
     bool m_pendingSpace = false;
     bool m_paragraphStart = true;

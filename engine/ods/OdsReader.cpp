@@ -110,6 +110,12 @@ private:
     bool m_broken = false;
 };
 
+struct StreamSource final : ByteSource {
+    explicit StreamSource(ZipStream& stream) : stream(stream) {}
+    size_t read(char* buffer, size_t capacity) override { return stream.read(buffer, capacity); }
+    ZipStream& stream;
+};
+
 // Inflates the part and copies what it reads into the spool.
 class TeeSource final : public ByteSource {
 public:
@@ -177,9 +183,9 @@ private:
     size_t m_done = 0;
 };
 
-// OpenDocument spreadsheets store each cell's displayed text, so the reader hands that over
-// as it is; number formats are not needed and the style table stays empty ("General" for the
-// few values stored without text).
+// OpenDocument spreadsheets store each cell's value and the text the writing program showed
+// for it. Numbers, dates and times are rendered through their data styles, translated into
+// format codes (OdsStyles); text cells keep their paragraphs.
 class OdsReader final : public BookReader {
 public:
     explicit OdsReader(std::unique_ptr<ZipArchive> zip) : m_zip(std::move(zip))
@@ -192,7 +198,10 @@ public:
         if (!content)
             fail("the package has no content.xml part");
         m_content = *content;
+        if (const auto styles = m_zip->find("styles.xml"))
+            readStylesPart(*styles);
         OdsContent scan;
+        scan.collectStyles(&m_odsStyles);
         {
             // Inflating ahead in a second thread pays for large parts only.
             auto stream = m_zip->stream(m_content, m_zip->statedSize(m_content) > (uint64_t(4) << 20));
@@ -201,6 +210,7 @@ public:
         }
         if (!scan.sawSpreadsheet())
             fail("the document is not a spreadsheet");
+        m_odsStyles.finish(m_styles);
         const std::unordered_set<std::string> hidden(scan.hiddenTableStyles().begin(), scan.hiddenTableStyles().end());
         for (const auto& table : scan.tables()) {
             SheetInfo info;
@@ -220,6 +230,7 @@ public:
     void readSheet(size_t sheetIndex, CellSink& sink) override
     {
         OdsContent content;
+        content.useStyles(&m_odsStyles);
         if (m_spool.usable() && sheetIndex < m_spans.size() && m_spans[sheetIndex].second <= m_spool.size()) {
             TableSource table(m_spool, m_spans[sheetIndex].first, m_spans[sheetIndex].second, m_zip->displayName());
             content.run(*m_zip, m_content, 0, &sink, &table);
@@ -229,6 +240,27 @@ public:
     }
 
 private:
+    // The common and automatic styles of styles.xml, read as content.xml is (the same
+    // scanner, with its limits on tokens and its refusal of entity declarations).
+    void readStylesPart(uint64_t part)
+    {
+        auto stream = m_zip->stream(part);
+        StreamSource source(*stream);
+        XmlScanner x(source, m_zip->displayName(), m_zip->partName(part));
+        std::string text;
+        for (XmlScanner::Token t; (t = x.next()) != XmlScanner::Token::End;) {
+            if (t == XmlScanner::Token::StartTag) {
+                m_odsStyles.start(x);
+            } else if (t == XmlScanner::Token::EndTag) {
+                m_odsStyles.end(x.name());
+            } else if (m_odsStyles.wantsText()) {
+                text.clear();
+                x.appendText(text);
+                m_odsStyles.text(text);
+            }
+        }
+    }
+
     [[noreturn]] void fail(const std::string& what) const { throw Error(describe(m_zip->displayName(), what)); }
 
     std::unique_ptr<ZipArchive> m_zip;
@@ -236,6 +268,7 @@ private:
     std::vector<SheetInfo> m_sheets;
     std::vector<std::pair<uint64_t, uint64_t>> m_spans;  // each table's bytes in the spool
     Spool m_spool;
+    OdsStyles m_odsStyles;
     StyleTable m_styles;
 };
 

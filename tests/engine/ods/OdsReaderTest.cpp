@@ -17,6 +17,7 @@ std::string content(const std::string& body, const std::string& styles = "")
            R"(<office:document-content xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" )"
            R"(xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" )"
            R"(xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" )"
+           R"(xmlns:number="urn:oasis:names:tc:opendocument:xmlns:datastyle:1.0" )"
            R"(xmlns:t="urn:oasis:names:tc:opendocument:xmlns:table:1.0" )"
            R"(xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" office:version="1.3">)"
            "<office:automatic-styles>" + styles + "</office:automatic-styles>"
@@ -29,13 +30,16 @@ std::string table(const std::string& name, const std::string& rows, const std::s
            "<t:table-column t:number-columns-repeated=\"16384\"/>" + rows + "</t:table>";
 }
 
-std::string package(const std::string& contentXml, const std::string& manifest = "<manifest/>")
+std::string package(const std::string& contentXml, const std::string& manifest = "<manifest/>",
+                    const std::string& stylesXml = "")
 {
-    return ZipBuilder()
-        .add("mimetype", "application/vnd.oasis.opendocument.spreadsheet", false)
+    ZipBuilder zip;
+    zip.add("mimetype", "application/vnd.oasis.opendocument.spreadsheet", false)
         .add("content.xml", contentXml)
-        .add("META-INF/manifest.xml", manifest)
-        .bytes();
+        .add("META-INF/manifest.xml", manifest);
+    if (!stylesXml.empty())
+        zip.add("styles.xml", stylesXml);
+    return zip.bytes();
 }
 
 std::string oneCell(const std::string& cellXml) { return package(content(table("S", "<t:table-row>" + cellXml + "</t:table-row>"))); }
@@ -46,11 +50,11 @@ TEST(OdsReader, CorpusMatchesGoldenFiles)
                       std::filesystem::path(TABULON_TEST_DIR) / "golden");
 }
 
-// Cells with paragraphs are handed over as the text shown; values without text go through General.
+// Text cells are handed over as their paragraphs show them; numbers, dates and times as values
+// (rendered through their data styles, General here where the cells have none).
 TEST(OdsReader, CellsGiveTheirShownTextOrValue)
 {
     const struct { std::string cell; std::string shown; } shown[] = {
-        {R"(<t:table-cell office:value-type="float" office:value="0.5"><text:p>50.0 %</text:p></t:table-cell>)", "50.0 %"},
         {"<t:table-cell><text:p>a<text:s/>b<text:s text:c=\"3\"/>c</text:p></t:table-cell>", "a b   c"},
         {"<t:table-cell><text:p>a<text:tab/>b<text:line-break/>c</text:p></t:table-cell>", "a\tb\nc"},
         {"<t:table-cell><text:p>one</text:p><text:p>two</text:p><text:p/></t:table-cell>", "one\ntwo\n"},
@@ -69,13 +73,21 @@ TEST(OdsReader, CellsGiveTheirShownTextOrValue)
         {"<t:table-cell office:value-type=\"string\" office:string-value=\"a&#x0d;&#x0a;b  c\"><text:p>a&#x0d;</text:p><text:p>b c</text:p></t:table-cell>",
          "a\r\nb  c"},
         {"<t:table-cell office:value-type=\"string\" office:string-value=\"only\"/>", "only"},
-        {"<t:table-cell office:value-type=\"date\" office:date-value=\"2024-02-29\"/>", "2024-02-29"},
-        {"<t:table-cell office:value-type=\"date\" office:date-value=\"2024-02-29T13:05:00\"/>", "2024-02-29T13:05:00"},
+        // Dates before any serial number and values that do not parse keep their text.
+        {"<t:table-cell office:value-type=\"date\" office:date-value=\"1899-12-29\"/>", "1899-12-29"},
+        {"<t:table-cell office:value-type=\"date\" office:date-value=\"2024-02-30\"><text:p>x</text:p></t:table-cell>", "x"},
         {"<t:table-cell office:value-type=\"time\" office:time-value=\"bogus\"/>", "bogus"},
         {"<t:table-cell><text:p>&lt;&amp;&gt; \xC3\xA9\xE2\x82\xAC</text:p></t:table-cell>", "<&> \xC3\xA9\xE2\x82\xAC"},
     };
     const struct { std::string cell; CellKind kind; double number; } values[] = {
         {R"(<t:table-cell office:value-type="float" office:value="1234.5"/>)", CellKind::Number, 1234.5},
+        {R"(<t:table-cell office:value-type="float" office:value="0.5"><text:p>50.0 %</text:p></t:table-cell>)", CellKind::Number, 0.5},
+        {R"(<t:table-cell office:value-type="date" office:date-value="2024-02-29"/>)", CellKind::Number, 45351},
+        {R"(<t:table-cell office:value-type="date" office:date-value="2024-02-29T13:05:00.5Z"/>)", CellKind::Number,
+         45351 + (13 * 3600 + 5 * 60 + 0.5) / 86400},
+        {R"(<t:table-cell office:value-type="date" office:date-value="1900-02-28"/>)", CellKind::Number, 59},
+        {R"(<t:table-cell office:value-type="date" office:date-value="1900-03-01"/>)", CellKind::Number, 61},
+        {R"(<t:table-cell office:value-type="date" office:date-value="1899-12-30T06:00:00"/>)", CellKind::Number, 0.25},
         {R"(<t:table-cell office:value-type="float" office:value="-1E-3"/>)", CellKind::Number, -0.001},
         {R"(<t:table-cell office:value-type="percentage" office:value="0.25"/>)", CellKind::Number, 0.25},
         {R"(<t:table-cell office:value-type="currency" office:currency="EUR" office:value="3"/>)", CellKind::Number, 3},
@@ -104,6 +116,77 @@ TEST(OdsReader, CellsGiveTheirShownTextOrValue)
         EXPECT_DOUBLE_EQ(cell.number, c.number) << c.cell;
         EXPECT_GE(cell.style, styles) << "General";
     }
+}
+
+// Numbers, dates and times show through their data styles, translated into format codes; the
+// paragraphs (here in another language, or stale) are what the writing program showed.
+TEST(OdsReader, DataStylesShowValuesAsTheirFormatCodes)
+{
+    const std::string dataStyles =
+        R"(<number:number-style style:name="N0"><number:number number:min-integer-digits="1"/></number:number-style>)"
+        R"(<number:number-style style:name="N1"><number:number number:decimal-places="0" number:min-integer-digits="7"/></number:number-style>)"
+        R"(<number:number-style style:name="N2P0"><number:number number:decimal-places="2" number:min-integer-digits="1" number:grouping="true"/></number:number-style>)"
+        R"(<number:number-style style:name="N2"><number:text>- </number:text><number:number number:decimal-places="2" number:min-integer-digits="1" number:grouping="true"/>)"
+        R"(<style:map style:condition="value()&gt;=0" style:apply-style-name="N2P0"/></number:number-style>)"
+        R"(<number:percentage-style style:name="N3"><number:number number:decimal-places="1" number:min-integer-digits="1"/><number:text>%</number:text></number:percentage-style>)"
+        R"(<number:currency-style style:name="N4"><number:number number:decimal-places="2" number:min-integer-digits="1"/><number:text> </number:text><number:currency-symbol>€</number:currency-symbol></number:currency-style>)"
+        R"(<number:date-style style:name="N5"><number:day number:style="long"/><number:text>/</number:text><number:month number:style="long"/><number:text>/</number:text><number:year number:style="long"/></number:date-style>)"
+        R"(<number:date-style style:name="N6"><number:day-of-week number:style="long"/><number:text>, </number:text><number:month number:textual="true" number:style="long"/><number:text> </number:text><number:day/></number:date-style>)"
+        R"(<number:time-style style:name="N7" number:truncate-on-overflow="false"><number:hours/><number:text>:</number:text><number:minutes number:style="long"/><number:text>:</number:text><number:seconds number:style="long"/></number:time-style>)"
+        R"(<number:time-style style:name="N8"><number:hours/><number:text>:</number:text><number:minutes number:style="long"/><number:text> </number:text><number:am-pm/></number:time-style>)"
+        R"(<number:number-style style:name="N9"><number:fraction number:min-integer-digits="0" number:min-numerator-digits="1" number:min-denominator-digits="1"/></number:number-style>)"
+        R"(<number:number-style style:name="N10"><number:scientific-number number:decimal-places="2" number:min-integer-digits="1" number:min-exponent-digits="2"/></number:number-style>)"
+        R"(<number:boolean-style style:name="N11"><number:boolean/></number:boolean-style>)"
+        R"(<number:date-style style:name="N13"><number:quarter/><number:text> </number:text><number:year number:style="long"/></number:date-style>)"
+        R"(<number:number-style style:name="N14"><number:number number:decimal-places="0" number:min-integer-digits="1"><number:embedded-text number:position="3">-</number:embedded-text></number:number></number:number-style>)"
+        R"(<number:text-style style:name="N15P0"><number:text>big</number:text></number:text-style>)"
+        R"(<number:number-style style:name="N15"><number:number number:decimal-places="0" number:min-integer-digits="1"/><style:map style:condition="value() &gt; 100" style:apply-style-name="N15P0"/></number:number-style>)"
+        R"(<number:date-style style:name="N16"><number:era number:calendar="gengou" number:style="long"/><number:year number:calendar="gengou"/></number:date-style>)";
+    std::string cellStyles;
+    for (int i : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 14, 15, 16})
+        cellStyles += "<style:style style:name=\"ce" + std::to_string(i) + "\" style:family=\"table-cell\" "
+                      "style:parent-style-name=\"Default\" style:data-style-name=\"N" + std::to_string(i) + "\"/>";
+    // A common style of styles.xml, reached through the parent of an automatic one.
+    cellStyles += R"(<style:style style:name="ce20" style:family="table-cell" style:parent-style-name="Money"/>)";
+    const std::string stylesXml =
+        R"(<office:document-styles xmlns:office="o" xmlns:style="s" xmlns:number="n"><office:styles>)"
+        R"(<number:currency-style style:name="N20"><number:currency-symbol>$</number:currency-symbol>)"
+        R"(<number:number number:decimal-places="2" number:min-integer-digits="1" number:grouping="true"/></number:currency-style>)"
+        R"(<style:style style:name="Default" style:family="table-cell"/>)"
+        R"(<style:style style:name="Money" style:family="table-cell" style:data-style-name="N20"/>)"
+        R"(</office:styles></office:document-styles>)";
+    const struct { const char* style; const char* type; const char* value; const char* paragraph; const char* shown; } cases[] = {
+        {"ce0", "float", "office:value=\"3.3\"", "3,3", "3.3"},
+        {"ce1", "float", "office:value=\"1235\"", "1,235", "0001235"},
+        {"ce2", "float", "office:value=\"-1234.567\"", "", "\"- 1,234.57\""},
+        {"ce2", "float", "office:value=\"5\"", "", "5.00"},
+        {"ce3", "percentage", "office:value=\"0.125\"", "12,5 %", "12.5%"},
+        {"ce4", "currency", "office:value=\"3\"", "3,00 €", "3.00 €"},
+        {"ce5", "date", "office:date-value=\"2024-02-29\"", "", "29/02/2024"},
+        {"ce6", "date", "office:date-value=\"2024-02-29\"", "", "\"Thursday, February 29\""},
+        {"ce7", "time", "office:time-value=\"PT36H00M00S\"", "", "36:00:00"},
+        {"ce8", "time", "office:time-value=\"PT13H05M00S\"", "", "1:05 PM"},
+        {"ce9", "float", "office:value=\"12.3\"", "", "12 1/3"},
+        {"ce10", "float", "office:value=\"12345\"", "", "1.23E+04"},
+        {"ce11", "boolean", "office:boolean-value=\"true\"", "WAHR", "TRUE"},
+        {"ce11", "float", "office:value=\"0\"", "", "FALSE"},
+        {"ce13", "date", "office:date-value=\"2024-02-29\"", "Q1 2024", "Q1 2024"},  // no code shows quarters
+        {"ce14", "float", "office:value=\"1234567\"", "", "1234-567"},
+        {"ce15", "float", "office:value=\"150\"", "", "big"},
+        {"ce15", "float", "office:value=\"5\"", "", "5"},
+        {"ce16", "date", "office:date-value=\"2021-01-01\"", "", "令和3"},
+        {"ce20", "currency", "office:value=\"3\"", "", "$3.00"},
+        {"ce4", "string", "office:string-value=\"text\"", "text", "text"},  // text keeps its paragraph
+        {"", "float", "office:value=\"1235\"", "", "0001235"},                  // the column's default style
+    };
+    std::string rows, expected;
+    for (const auto& c : cases) {
+        rows += std::string("<t:table-row><t:table-cell") + (*c.style ? " t:style-name=\"" + std::string(c.style) + "\"" : "") +
+                " office:value-type=\"" + c.type + "\" " + c.value + "><text:p>" + c.paragraph + "</text:p></t:table-cell></t:table-row>";
+        expected += std::string(c.shown) + "\r\n";
+    }
+    const std::string body = "<t:table t:name=\"S\"><t:table-column t:default-cell-style-name=\"ce1\"/>" + rows + "</t:table>";
+    EXPECT_EQ(sheetCsv(openOds, package(content(body, dataStyles + cellStyles), "<manifest/>", stylesXml)), expected);
 }
 
 TEST(OdsReader, RepeatsCoveredAndEmptyCellsMakeTheGrid)
@@ -195,6 +278,8 @@ TEST(OdsReader, BadPackagesFailWithAPlainSentence)
          "the package has no content.xml part"},
         {"broken XML", package(content(table("S", "<t:table-row>"))), "the part content.xml is damaged"},
         {"document type", package("<!DOCTYPE x [<!ENTITY a \"b\">]>" + content("")), "declares a document type"},
+        {"document type in styles.xml", package(content(""), "<manifest/>", "<!DOCTYPE x [<!ENTITY a \"b\">]><x/>"),
+         "styles.xml"},
         {"huge repeat", package(content(table("S", manyX))), "a table repeats its cells more often than this program accepts"},
         {"spaces from text:s", package(content(table("S", "<t:table-row>" + manySpaces + "</t:table-row>"))),
          "its cells repeat spaces more often than this program accepts"},
