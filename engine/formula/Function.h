@@ -43,6 +43,13 @@ public:
     virtual double now() = 0;
     virtual double random() = 0;
 
+    // The offset of the first cell in a one-row or one-column area that equals `key`
+    // (same type; text compared without regard to case, no wildcards); nullopt when none.
+    // The evaluator answers from an index built once per area; this fallback scans.
+    virtual std::optional<uint32_t> findFirstEqual(const Area& vector, const Value& key);
+    // How many cells of an area equal `key` in the same sense (COUNTIF with a plain value).
+    virtual uint64_t countEqual(const Area& area, const Value& key);
+
     // ---- helpers shared by the functions ----
 
     // A single value from an argument: a reference meets the formula's row or column
@@ -75,6 +82,9 @@ struct FunctionInfo {
     ArgMode mode = ArgMode::Scalars;
     bool isVolatile = false;  // recalculated on every load (NOW, RAND, OFFSET, INDIRECT, ...)
     FunctionImpl impl = nullptr;
+    // Arguments are evaluated as arrays even outside array formulas (SUMPRODUCT): ranges
+    // inside them are not intersected with the formula's row or column.
+    bool arrayArgs = false;
 };
 
 // The function of that name (ASCII case ignored, "_xlfn." / "_xlws." prefixes dropped);

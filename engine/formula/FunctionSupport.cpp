@@ -1,8 +1,133 @@
 #include "FunctionSupport.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <cstdlib>
 #include <vector>
 
 namespace tabulon::formula {
+
+std::optional<ErrorCode> collectNumbers(std::span<const Value> args, Context& ctx, std::vector<double>& out)
+{
+    std::optional<ErrorCode> error;
+    for (const Value& arg : args) {
+        ctx.forEachValue(arg, [&](const Value& v, bool fromRef) {
+            switch (v.type()) {
+            case Value::Type::Number: out.push_back(v.asNumber()); return true;
+            case Value::Type::Error: error = v.asError(); return false;
+            case Value::Type::Bool:
+                if (!fromRef)
+                    out.push_back(v.asNumber());
+                return true;
+            case Value::Type::Text:
+                if (!fromRef) {
+                    const auto n = toNumber(v, ctx.date1904());
+                    if (n.error) {
+                        error = n.error;
+                        return false;
+                    }
+                    out.push_back(n.value);
+                }
+                return true;
+            default: return true;
+            }
+        });
+        if (error)
+            return error;
+    }
+    return std::nullopt;
+}
+
+double roundDecimal(double x, double digitsIn, RoundMode mode)
+{
+    if (!std::isfinite(x) || x == 0)
+        return x;
+    const int digits = int(std::max(-400.0, std::min(400.0, std::trunc(digitsIn))));
+    // The 15 significant digits of x, as text, then rounding on those digits.
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.14e", std::fabs(x));
+    char mant[16];
+    int n = 0;
+    for (const char* p = buf; *p && *p != 'e'; ++p)
+        if (*p != '.')
+            mant[n++] = *p;
+    const int exp10 = std::atoi(std::strchr(buf, 'e') + 1);
+    // Digit i (0-based) has weight 10^(exp10 - i); keep digits with weight >= 10^-digits.
+    const int keep = exp10 + digits + 1;
+    if (keep >= n)
+        return x;
+    bool roundUp;
+    if (keep < 0) {
+        roundUp = mode == RoundMode::Up;
+    } else {
+        bool restNonZero = false;
+        for (int i = keep; i < n; ++i)
+            restNonZero = restNonZero || mant[i] != '0';
+        roundUp = mode == RoundMode::Up ? restNonZero : mode == RoundMode::Down ? false : mant[keep] >= '5';
+    }
+    // Value of the kept digits.
+    double kept = 0;
+    for (int i = 0; i < keep && i < n; ++i)
+        kept = kept * 10 + (mant[i] - '0');
+    if (roundUp)
+        kept += 1;
+    const int scale = exp10 - keep + 1;  // kept * 10^scale
+    char out[64];
+    std::snprintf(out, sizeof out, "%.0fe%d", kept, scale);
+    const double r = std::strtod(out, nullptr);
+    return x < 0 ? -r : r;
+}
+
+std::u32string toCodePoints(std::string_view s)
+{
+    std::u32string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+        if (i + size_t(len) > s.size())
+            len = 1;
+        char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+        for (int k = 1; k < len; ++k) {
+            const unsigned char cc = static_cast<unsigned char>(s[i + size_t(k)]);
+            if ((cc & 0xC0) != 0x80) {
+                len = 1;
+                cp = c;
+                break;
+            }
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        out += cp;
+        i += size_t(len);
+    }
+    return out;
+}
+
+std::string fromCodePoints(std::u32string_view cps)
+{
+    std::string out;
+    out.reserve(cps.size());
+    for (char32_t cp : cps) {
+        if (cp < 0x80) {
+            out += char(cp);
+        } else if (cp < 0x800) {
+            out += char(0xC0 | (cp >> 6));
+            out += char(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += char(0xE0 | (cp >> 12));
+            out += char(0x80 | ((cp >> 6) & 0x3F));
+            out += char(0x80 | (cp & 0x3F));
+        } else {
+            out += char(0xF0 | (cp >> 18));
+            out += char(0x80 | ((cp >> 12) & 0x3F));
+            out += char(0x80 | ((cp >> 6) & 0x3F));
+            out += char(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
+}
 
 bool hasWildcards(std::string_view p)
 {

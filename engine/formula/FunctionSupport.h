@@ -1,6 +1,8 @@
 #pragma once
 #include <optional>
 #include <span>
+#include <string>
+#include <vector>
 #include <string_view>
 
 #include "Function.h"
@@ -22,6 +24,20 @@ inline NumberOrError number(const Value& v, Context& ctx)
 {
     return toNumber(v, ctx.date1904());
 }
+
+// The numbers of aggregate arguments as SUM, AVERAGE, MIN and their kin take them: numbers,
+// booleans and numeric text given directly count; in references and arrays only numbers
+// count. The first error met is returned instead.
+std::optional<ErrorCode> collectNumbers(std::span<const Value> args, Context& ctx, std::vector<double>& out);
+
+// Rounds to `digits` decimals (negative: to tens, hundreds, ...) on the number's 15
+// significant decimal digits, as the application does (ROUND(2.675, 2) is 2.68).
+enum class RoundMode : uint8_t { HalfAwayFromZero, Up, Down };
+double roundDecimal(double x, double digits, RoundMode mode);
+
+// UTF-8 text as code points, and back; the text functions count characters this way.
+std::u32string toCodePoints(std::string_view utf8);
+std::string fromCodePoints(std::u32string_view cps);
 
 // Text comparison with the wildcards of criteria and lookups: `*` any run, `?` one
 // character, `~` makes the next character literal. Case is ignored.

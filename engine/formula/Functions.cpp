@@ -55,6 +55,30 @@ Value Context::scalar(const Value& v)
     return Value::error(ErrorCode::Value);
 }
 
+std::optional<uint32_t> Context::findFirstEqual(const Area& a, const Value& key)
+{
+    std::optional<uint32_t> found;
+    forEachCell(a, [&](uint32_t, uint32_t row, uint32_t col, const Value& v) {
+        if (v.type() == key.type() && compareScalars(v, key) == 0) {
+            found = (row - a.rowFirst) + (col - a.colFirst);
+            return false;
+        }
+        return true;
+    });
+    return found;
+}
+
+uint64_t Context::countEqual(const Area& a, const Value& key)
+{
+    uint64_t n = 0;
+    forEachCell(a, [&](uint32_t, uint32_t, uint32_t, const Value& v) {
+        if (v.type() == key.type() && compareScalars(v, key) == 0)
+            ++n;
+        return true;
+    });
+    return n;
+}
+
 void Context::forEachValue(const Value& arg, const ValueVisitor& visit)
 {
     if (arg.isArray()) {
