@@ -112,8 +112,6 @@ public:
         }
     }
 
-    static void onRows(void* self, uint64_t done) { static_cast<ProgressLine*>(self)->rows(done); }
-
 private:
     using Clock = std::chrono::steady_clock;
 
@@ -173,11 +171,6 @@ private:
 
 int Run::runConversion()
 {
-    engine::setRowProgress(&ProgressLine::onRows, &m_progress);
-    struct ProgressOff {
-        ~ProgressOff() { engine::setRowProgress(nullptr, nullptr); }
-    } progressOff;
-
     const std::string& input = m_settings.inputPath;
     const std::string& outputDir = m_settings.outputDir;
     std::vector<std::string> workbooks;
@@ -252,7 +245,7 @@ void Run::convertWorkbookFile(const std::string& path, std::string target)
                 target + core::csvBaseName(bookName, sheetName, m_settings.namingMode(), m_sheetCounter) + ".csv";
             if (!m_settings.overwriteExisting && core::pathKind(csvFile) == PathKind::File)
                 continue;
-            app->saveWorksheetAs(i, csvFile, core::kCsvFileFormat);
+            app->saveWorksheetAs(i, csvFile, core::kCsvFileFormat, [this](uint64_t rows) { m_progress.rows(rows); });
         }
         app->close();
         app->quit();

@@ -62,6 +62,7 @@ public:
     void setProgress(int value) override { m_listener.setProgress(value); }
     void showError(const std::string& description) override { m_listener.showError(description); }
     bool stopRequested() override { return m_listener.stopRequested(); }
+    void rowsWritten(uint64_t rows) override { m_listener.rowsWritten(rows); }
     void worksheetSaved() override
     {
         ++m_worksheets;

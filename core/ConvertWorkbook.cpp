@@ -53,7 +53,7 @@ WorkbookResult convertWorkbook(const WorkbookJob& job, const SheetSelection& cac
                 job.folder / (csvBaseName(bookName, sheetName, job.namingMode, counter, random) + ".csv");
             // Worksheet i of the worksheet list: a chart sheet before it cannot shift which sheet is saved.
             application->selectSheet(i);
-            application->saveWorkbookAs(file, kCsvFileFormat);
+            application->saveWorkbookAs(file, kCsvFileFormat, [&listener](uint64_t rows) { listener.rowsWritten(rows); });
             listener.worksheetSaved();
             listener.setProgress(i);
             // A stop never cuts a worksheet: each CSV file is renamed into place only when whole.

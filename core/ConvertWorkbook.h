@@ -2,6 +2,7 @@
 #include "core/OutputNaming.h"
 #include "core/SheetSelection.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -22,6 +23,8 @@ public:
     virtual bool stopRequested() { return false; }
     // A worksheet's CSV file was written whole.
     virtual void worksheetSaved() {}
+    // Every few thousand rows of a worksheet being saved, on the saving thread.
+    virtual void rowsWritten(uint64_t rows) { (void)rows; }
 };
 
 // One workbook of the workbook list and where its CSV files go.

@@ -90,18 +90,20 @@ void Spreadsheet::requireCsv(const std::filesystem::path& target, int fileFormat
                             " is not supported (only " + std::to_string(kCsvFileFormat) + ", CSV).");
 }
 
-void Spreadsheet::saveWorkbookAs(const std::filesystem::path& target, int fileFormat)
+void Spreadsheet::saveWorkbookAs(const std::filesystem::path& target, int fileFormat,
+                                 const engine::RowProgress& progress)
 {
     auto& b = book();
     requireCsv(target, fileFormat);
-    guarded(m_bookPath, [&] { b.saveAsCsv(target, std::nullopt); });
+    guarded(m_bookPath, [&] { b.saveAsCsv(target, std::nullopt, progress); });
 }
 
-void Spreadsheet::saveWorksheetAs(int position, const std::filesystem::path& target, int fileFormat)
+void Spreadsheet::saveWorksheetAs(int position, const std::filesystem::path& target, int fileFormat,
+                                  const engine::RowProgress& progress)
 {
     auto& b = book();
     requireCsv(target, fileFormat);
-    guarded(m_bookPath, [&] { b.saveAsCsv(target, position); });
+    guarded(m_bookPath, [&] { b.saveAsCsv(target, position, progress); });
 }
 
 void Spreadsheet::close() noexcept

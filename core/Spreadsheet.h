@@ -36,10 +36,12 @@ public:
     std::string worksheetName(int position) const;
     // Makes worksheet `position` the active sheet.
     void selectSheet(int position);
-    // Saves the active sheet of the workbook (the first worksheet until one is selected).
-    void saveWorkbookAs(const std::filesystem::path& target, int fileFormat);
+    // Saves the active sheet of the workbook (the first worksheet until one is selected);
+    // `progress` hears of the rows written while a large worksheet is saved.
+    void saveWorkbookAs(const std::filesystem::path& target, int fileFormat, const engine::RowProgress& progress = {});
     // Saves worksheet `position` through the worksheet's own save.
-    void saveWorksheetAs(int position, const std::filesystem::path& target, int fileFormat);
+    void saveWorksheetAs(int position, const std::filesystem::path& target, int fileFormat,
+                         const engine::RowProgress& progress = {});
 
     bool hasWorkbook() const { return m_book != nullptr; }
     void close() noexcept;

@@ -38,13 +38,14 @@ public:
         m_selected = position;
     }
 
-    void saveAsCsv(const std::filesystem::path& target, std::optional<int> position) override
+    void saveAsCsv(const std::filesystem::path& target, std::optional<int> position,
+                   const RowProgress& progress) override
     {
         const size_t sheet = index(position.value_or(m_selected));
         guarded([&] {
             if (!m_renderer)
                 m_renderer = std::make_unique<CellRenderer>(m_reader->styles(), m_reader->date1904());
-            writeSheetCsv(*m_reader, *m_renderer, sheet, target, m_name);
+            writeSheetCsv(*m_reader, *m_renderer, sheet, target, m_name, progress);
         });
     }
 

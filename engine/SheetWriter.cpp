@@ -12,8 +12,6 @@
 namespace tabulon::engine {
 
 namespace {
-RowProgress g_progress = nullptr;
-void* g_progressContext = nullptr;
 constexpr uint32_t kProgressEvery = 4096;
 // Cells of a sheet whose rows come out of order are sorted in memory; this bounds that.
 constexpr size_t kMaxUnorderedBytes = size_t(512) << 20;
@@ -56,9 +54,9 @@ public:
 // Writes rows as they stream in, padded to a range fixed in advance.
 class CsvSink final : public CellSink {
 public:
-    CsvSink(csv::CsvWriter& writer, const CellRenderer& renderer, CellRange range)
+    CsvSink(csv::CsvWriter& writer, const CellRenderer& renderer, CellRange range, const RowProgress* progress)
         : m_writer(writer), m_renderer(renderer), m_range(range),
-          m_width(range.lastCol - range.firstCol + 1)
+          m_width(range.lastCol - range.firstCol + 1), m_progress(progress)
     {
         m_emptyRow.assign(m_width - 1, ',');
         m_emptyRow += "\r\n";
@@ -113,8 +111,8 @@ private:
 
     void progress()
     {
-        if (g_progress && ++m_rowsDone % kProgressEvery == 0)
-            g_progress(g_progressContext, m_rowsDone);
+        if (m_progress && ++m_rowsDone % kProgressEvery == 0)
+            (*m_progress)(m_rowsDone);
     }
 
     void flushRow()
@@ -152,6 +150,7 @@ private:
     std::vector<Entry> m_entries;
     std::string m_text;
     bool m_sorted = true;
+    const RowProgress* m_progress;
     uint64_t m_rowsDone = 0;
 };
 
@@ -215,12 +214,6 @@ bool plausible(const CellRange& r)
 }
 }  // namespace
 
-void setRowProgress(RowProgress callback, void* context)
-{
-    g_progress = callback;
-    g_progressContext = context;
-}
-
 CellRenderer::CellRenderer(const StyleTable& styles, bool date1904)
     : m_general(numfmt::compile("General")), m_date1904(date1904)
 {
@@ -281,13 +274,14 @@ void CellRenderer::render(const CellData& cell, std::string& out) const
 }
 
 void writeSheetCsv(BookReader& reader, const CellRenderer& renderer, size_t sheetIndex,
-                   const std::filesystem::path& target, const std::string& bookName)
+                   const std::filesystem::path& target, const std::string& bookName,
+                   const RowProgress& progress)
 {
     csv::CsvWriter writer(target, target.string());
     // One streaming pass over a range fixed in advance; false when the cells did not fit it.
     auto streamInto = [&](const CellRange& range) {
         try {
-            CsvSink sink(writer, renderer, range);
+            CsvSink sink(writer, renderer, range, progress ? &progress : nullptr);
             reader.readSheet(sheetIndex, sink);
             sink.finish();
             writer.commit();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "BookReader.h"
+#include "Workbook.h"
 #include "numfmt/NumFmt.h"
 
 namespace tabulon::engine {
@@ -28,6 +29,7 @@ private:
 // Writes one sheet of a reader as CSV to `target`, computing the used range from the
 // cells (the stored dimension is tried first and checked while writing).
 void writeSheetCsv(BookReader& reader, const CellRenderer& renderer, size_t sheetIndex,
-                   const std::filesystem::path& target, const std::string& bookName);
+                   const std::filesystem::path& target, const std::string& bookName,
+                   const RowProgress& progress = {});
 
 }  // namespace tabulon::engine

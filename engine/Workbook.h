@@ -1,5 +1,7 @@
 #pragma once
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -7,6 +9,10 @@
 namespace tabulon::engine {
 
 class BookReader;
+
+// Told every few thousand rows how many rows a save has written so far, on the saving thread
+// (a progress line, or a window that keeps painting while one large worksheet is written).
+using RowProgress = std::function<void(uint64_t rowsDone)>;
 
 // An open workbook; positions are 1-based and count worksheets only (chart, dialog, macro
 // and module sheets are left out). Every call may throw engine::Error.
@@ -17,7 +23,8 @@ public:
     virtual std::string sheetName(int position) const = 0;  // UTF-8
     virtual void selectSheet(int position) = 0;
     // Saves one worksheet, or the selected sheet when no position is given, as CSV.
-    virtual void saveAsCsv(const std::filesystem::path& target, std::optional<int> position) = 0;
+    virtual void saveAsCsv(const std::filesystem::path& target, std::optional<int> position,
+                           const RowProgress& progress = {}) = 0;
     virtual void close() = 0;  // safe to call twice
 };
 
@@ -26,9 +33,5 @@ std::unique_ptr<Workbook> openWorkbook(const std::filesystem::path& file);
 
 // Wraps a reader (tests and fuzz targets use this to skip format detection).
 std::unique_ptr<Workbook> makeWorkbook(std::unique_ptr<BookReader> reader, std::string displayName);
-
-// Progress of a save, for the command line's progress line. Called from the saving thread.
-using RowProgress = void (*)(void* context, uint64_t rowsDone);
-void setRowProgress(RowProgress callback, void* context);
 
 }  // namespace tabulon::engine

@@ -487,6 +487,14 @@ public:
         m_window.m_batchPosition.clear();
         m_window.m_statusLabel->setText(fromUtf8(core::summaryText(summary)));
     }
+    // Lets the window repaint and hear Escape while one large worksheet is being written.
+    void rowsWritten(uint64_t) override
+    {
+        if (QThread::currentThread() != QCoreApplication::instance()->thread() || m_sinceEvents.elapsed() < 100)
+            return;
+        QCoreApplication::processEvents();
+        m_sinceEvents.restart();
+    }
 
 private:
     // The status line and progress bar visibly move while the batch runs; user input is
@@ -498,33 +506,17 @@ private:
     }
 
     MainWindow& m_window;
+    QElapsedTimer m_sinceEvents = startedTimer();
+
+    static QElapsedTimer startedTimer()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        return timer;
+    }
 };
 
 namespace {
-
-// Lets the window repaint and hear Escape while one large worksheet is being written; the
-// engine reports rows on the thread that writes, which is this one.
-class RowProgressEvents {
-public:
-    RowProgressEvents()
-    {
-        s_sinceEvents.start();
-        engine::setRowProgress(&onRows, nullptr);
-    }
-    ~RowProgressEvents() { engine::setRowProgress(nullptr, nullptr); }
-    RowProgressEvents(const RowProgressEvents&) = delete;
-    RowProgressEvents& operator=(const RowProgressEvents&) = delete;
-
-private:
-    static void onRows(void*, uint64_t)
-    {
-        if (QThread::currentThread() != QCoreApplication::instance()->thread() || s_sinceEvents.elapsed() < 100)
-            return;
-        QCoreApplication::processEvents();
-        s_sinceEvents.restart();
-    }
-    static inline QElapsedTimer s_sinceEvents;
-};
 
 // The hourglass pointer for as long as a listing runs, restored on every path.
 class WaitCursor {
@@ -955,7 +947,6 @@ void MainWindow::command6Click()
     m_closeWhenIdle = false;
     WindowListener listener(*this);
     try {
-        RowProgressEvents events;
         core::convertCommand(request, m_cache, m_sheetCounter, listener);
     } catch (const std::exception& error) {
         listener.showError(error.what());

@@ -39,11 +39,12 @@ public:
     int sheetCount() const override { return m_inner->sheetCount(); }
     std::string sheetName(int position) const override { return m_inner->sheetName(position); }
     void selectSheet(int position) override { m_inner->selectSheet(position); }
-    void saveAsCsv(const std::filesystem::path& target, std::optional<int> position) override
+    void saveAsCsv(const std::filesystem::path& target, std::optional<int> position,
+                   const engine::RowProgress& progress) override
     {
         if (position == m_failAt)
             throw engine::Error("Cannot save \"" + target.string() + "\": the disk is full.");
-        m_inner->saveAsCsv(target, position);
+        m_inner->saveAsCsv(target, position, progress);
     }
     void close() override { m_inner->close(); }
 

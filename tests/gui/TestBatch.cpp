@@ -50,9 +50,10 @@ private:
         int sheetCount() const override { return book->sheetCount(); }
         std::string sheetName(int position) const override { return book->sheetName(position); }
         void selectSheet(int position) override { book->selectSheet(selected = position); }
-        void saveAsCsv(const std::filesystem::path& target, std::optional<int> position) override
+        void saveAsCsv(const std::filesystem::path& target, std::optional<int> position,
+                   const engine::RowProgress& progress) override
         {
-            book->saveAsCsv(target, position);
+            book->saveAsCsv(target, position, progress);
             saved(name, position.value_or(selected));
         }
         void close() override { book->close(); }

@@ -128,11 +128,12 @@ struct FailingSecondSave : engine::Workbook {
     int sheetCount() const override { return book->sheetCount(); }
     std::string sheetName(int position) const override { return book->sheetName(position); }
     void selectSheet(int position) override { book->selectSheet(selected = position); }
-    void saveAsCsv(const std::filesystem::path& target, std::optional<int> position) override
+    void saveAsCsv(const std::filesystem::path& target, std::optional<int> position,
+                   const engine::RowProgress& progress) override
     {
         if (position.value_or(selected) == 2)
             throw engine::Error("Cannot save \"" + target.string() + "\": the disk is full.");
-        book->saveAsCsv(target, position);
+        book->saveAsCsv(target, position, progress);
     }
     void close() override { book->close(); }
 };

@@ -82,6 +82,20 @@ TEST(SheetWriter, UsedRangeWhateverTheHint)
     }
 }
 
+// The save tells its caller of the rows written, every 4096 rows, through the call itself.
+TEST(SheetWriter, ReportsRowsToTheSavingCall)
+{
+    std::vector<Stored> cells;
+    for (uint32_t row = 0; row < 10000; ++row)
+        cells.push_back({row, 0, "x"});
+    TempDir dir;
+    FakeReader reader(cells, CellRange{0, 0, 9999, 0});
+    CellRenderer renderer(reader.styles(), false);
+    std::vector<uint64_t> reported;
+    writeSheetCsv(reader, renderer, 0, dir / "out.csv", "book.xlsx", [&](uint64_t rows) { reported.push_back(rows); });
+    EXPECT_EQ(reported, (std::vector<uint64_t>{4096, 8192}));
+}
+
 TEST(CsvWriter, ReplacesOnlyOnCommit)
 {
     TempDir dir;
