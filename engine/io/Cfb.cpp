@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "../Error.h"
+#include "Utf.h"
 
 namespace tabulon::engine {
 namespace {
@@ -26,25 +27,14 @@ uint32_t le32(const uint8_t* p)
 }
 uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
-// Directory names are UTF-16; only their comparison and messages need them.
+// Directory names are UTF-16 up to a NUL; only their comparison and messages need them.
 std::string utf16Name(const uint8_t* p, size_t units)
 {
+    size_t length = 0;
+    while (length < units && (p[2 * length] | p[2 * length + 1]) != 0)
+        ++length;
     std::string out;
-    for (size_t i = 0; i < units; ++i) {
-        const uint32_t c = le16(p + 2 * i);
-        if (c == 0)
-            break;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
+    appendUtf16(p, length, out);
     return out;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "../Error.h"
+#include "Utf.h"
 
 namespace tabulon::engine {
 namespace {
@@ -35,27 +36,6 @@ inline size_t scanName(const char* d, size_t p, size_t end, size_t& localStart)
         ++p;
     }
     return p;
-}
-
-void appendUtf8(uint32_t cp, std::string& out)
-{
-    if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
-        cp = 0xFFFD;
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
 }
 
 bool characterReference(std::string_view ref, uint32_t& cp)
@@ -163,7 +143,7 @@ void XmlScanner::decode(std::string_view raw, std::string& out)
         else if (entity == "apos")
             out.push_back('\'');
         else if (!entity.empty() && entity[0] == '#' && characterReference(entity.substr(1), cp))
-            appendUtf8(cp, out);
+            appendCodePoint(cp, out);
         else
             out.append(raw.substr(amp, semi + 1 - amp));  // unknown: nothing can declare it
         i = semi + 1;
@@ -410,24 +390,7 @@ std::string_view utf8Document(std::string_view bytes, std::string& storage)
     else
         return bytes;
     storage.clear();
-    storage.reserve(bytes.size());
-    auto unit = [&](size_t i) -> uint32_t {
-        const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
-        return little ? (a | (b << 8)) : ((a << 8) | b);
-    };
-    for (size_t i = skip; i + 1 < bytes.size(); i += 2) {
-        uint32_t cp = unit(i);
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 3 < bytes.size()) {
-            const uint32_t low = unit(i + 2);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                i += 2;
-            }
-        }
-        if (cp == 0)
-            cp = 0xFFFD;
-        appendUtf8(cp, storage);
-    }
+    appendUtf16(bytes.substr(skip), storage, !little);
     return storage;
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "../Error.h"
+#include "../io/Utf.h"
 #include "../io/XmlScanner.h"
 
 namespace tabulon::engine::ooxml {
@@ -109,43 +110,42 @@ void decodeEscapes(std::string& s, size_t from)
 {
     if (s.find("_x", from) == std::string::npos)
         return;
-    auto hexValue = [](std::string_view h, uint32_t& v) {
-        v = 0;
-        for (char c : h) {
-            int d;
-            if (c >= '0' && c <= '9')
-                d = c - '0';
-            else if (c >= 'a' && c <= 'f')
-                d = c - 'a' + 10;
-            else if (c >= 'A' && c <= 'F')
-                d = c - 'A' + 10;
-            else
+    // The UTF-16 code unit of an escape at `at`.
+    auto escapeAt = [&s](size_t at, uint32_t& unit) {
+        if (at + 6 >= s.size() || s[at] != '_' || s[at + 1] != 'x' || s[at + 6] != '_')
+            return false;
+        unit = 0;
+        for (size_t k = at + 2; k < at + 6; ++k) {
+            const char c = s[k];
+            const int digit = c >= '0' && c <= '9'   ? c - '0'
+                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                     : -1;
+            if (digit < 0)
                 return false;
-            v = v * 16 + static_cast<uint32_t>(d);
+            unit = unit * 16 + static_cast<uint32_t>(digit);
         }
         return true;
     };
     std::string out;
-    size_t i = from;
     out.reserve(s.size() - from);
+    size_t i = from;
     while (i < s.size()) {
-        uint32_t cp;
-        if (s[i] == '_' && i + 6 < s.size() && s[i + 1] == 'x' && s[i + 6] == '_' &&
-            hexValue(std::string_view(s).substr(i + 2, 4), cp)) {
-            if (cp >= 0xD800 && cp <= 0xDBFF && i + 13 < s.size() && s[i + 7] == '_' && s[i + 8] == 'x' && s[i + 13] == '_') {
-                uint32_t low;
-                if (hexValue(std::string_view(s).substr(i + 9, 4), low) && low >= 0xDC00 && low <= 0xDFFF) {
-                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                    i += 7;
-                }
-            }
-            std::string one;
-            XmlScanner::decode("&#" + std::to_string(cp == 0 ? 0xFFFD : cp) + ";", one);
-            out += one;
-            i += 7;
-        } else {
+        uint32_t unit, next;
+        if (!escapeAt(i, unit)) {
             out.push_back(s[i++]);
+            continue;
         }
+        // A high surrogate takes the escape after it along: together they may be one character.
+        uint8_t units[4] = {static_cast<uint8_t>(unit), static_cast<uint8_t>(unit >> 8), 0, 0};
+        size_t count = 1;
+        if (unit >= 0xD800 && unit <= 0xDBFF && escapeAt(i + 7, next)) {
+            units[2] = static_cast<uint8_t>(next);
+            units[3] = static_cast<uint8_t>(next >> 8);
+            count = 2;
+        }
+        appendUtf16(units, count, out);
+        i += 7 * count;
     }
     s.resize(from);
     s += out;

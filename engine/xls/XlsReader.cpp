@@ -216,18 +216,6 @@ private:
     size_t m_size;
 };
 
-double decodeRk(uint32_t rk)
-{
-    double v;
-    if (rk & 2) {
-        v = static_cast<double>(static_cast<int32_t>(rk) >> 2);
-    } else {
-        const uint64_t bits = uint64_t(rk & 0xFFFFFFFCu) << 32;
-        std::memcpy(&v, &bits, 8);
-    }
-    return (rk & 1) ? v / 100 : v;
-}
-
 // The built-in formats of BIFF2 and BIFF3, whose numbering differs from later versions;
 // files normally store them all as FORMAT records, which replace these by position.
 constexpr std::string_view kOldBuiltins[] = {

@@ -6,29 +6,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "../io/Utf.h"
+
 namespace tabulon::engine::xls {
 namespace {
-void appendCodePoint(uint32_t c, std::string& out)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-constexpr uint32_t kReplacement = 0xFFFD;
-
 const char* iconvName(uint16_t id)
 {
     switch (id) {
@@ -121,7 +102,7 @@ void Codepage::append(std::string_view bytes, std::string& out)
         out.append(buffer, static_cast<size_t>(dst - buffer));
         if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
             // A byte the code page does not define (or a cut double-byte character).
-            appendCodePoint(kReplacement, out);
+            appendCodePoint(kReplacementCharacter, out);
             ++in;
             --inLeft;
             iconv(cd, nullptr, nullptr, nullptr, nullptr);
@@ -133,31 +114,14 @@ void appendLatin1(const uint8_t* bytes, size_t count, std::string& out)
 {
     for (size_t i = 0; i < count; ++i) {
         const uint8_t c = bytes[i];
-        if (c < 0x80) {
+        if (c == 0) {
+            appendCodePoint(c, out);  // the text layer's rule for NUL
+        } else if (c < 0x80) {
             out += static_cast<char>(c);
         } else {
             out += static_cast<char>(0xC0 | (c >> 6));
             out += static_cast<char>(0x80 | (c & 0x3F));
         }
-    }
-}
-
-void appendUtf16(const uint8_t* bytes, size_t units, std::string& out)
-{
-    for (size_t i = 0; i < units; ++i) {
-        uint32_t c = static_cast<uint32_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units) {
-            const uint32_t low = static_cast<uint32_t>(bytes[2 * i + 2] | (bytes[2 * i + 3] << 8));
-            if (low >= 0xDC00 && low < 0xE000) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            } else {
-                c = kReplacement;
-            }
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = kReplacement;  // a lone surrogate
-        }
-        appendCodePoint(c, out);
     }
 }
 

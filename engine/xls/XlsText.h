@@ -28,9 +28,9 @@ private:
     uint16_t m_id = 1252;
 };
 
-// BIFF8 text: "compressed" strings hold the low bytes of UTF-16 (Latin-1), others UTF-16LE.
+// BIFF8 text: "compressed" strings hold the low bytes of UTF-16 (Latin-1), others UTF-16LE
+// (appended through engine::appendUtf16).
 void appendLatin1(const uint8_t* bytes, size_t count, std::string& out);
-void appendUtf16(const uint8_t* bytes, size_t units, std::string& out);
 
 // Reads a record whose data continues in CONTINUE records. Inside a string's characters,
 // every new segment starts with a repeated flag byte that says whether the rest is UTF-16.

@@ -3,30 +3,12 @@
 #include <algorithm>
 
 #include "../Error.h"
+#include "../io/Utf.h"
 #include "../io/Zip.h"
 
 namespace tabulon::engine {
 namespace {
 constexpr size_t kChunk = 256 * 1024;
-
-void appendUtf8(uint32_t cp, std::string& out)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 }  // namespace
 
 RecordStream::RecordStream(const ZipArchive& zip, uint64_t part, std::string what)
@@ -115,22 +97,7 @@ bool RecordStream::next()
 void readWideString(ByteCursor& cursor, std::string& out)
 {
     const uint32_t count = cursor.u32();
-    const std::string_view units = cursor.bytes(size_t(count) * 2);
-    const auto* p = reinterpret_cast<const uint8_t*>(units.data());
-    for (size_t i = 0; i < count; ++i) {
-        uint32_t u = p[2 * i] | (p[2 * i + 1] << 8);
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count) {
-            const uint32_t low = p[2 * i + 2] | (p[2 * i + 3] << 8);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                appendUtf8(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00), out);
-                ++i;
-                continue;
-            }
-        }
-        if (u >= 0xD800 && u <= 0xDFFF)
-            u = 0xFFFD;
-        appendUtf8(u, out);
-    }
+    appendUtf16(cursor.bytes(size_t(count) * 2), out);
 }
 
 std::string readWideString(ByteCursor& cursor)

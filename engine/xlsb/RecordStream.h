@@ -45,7 +45,7 @@ private:
 };
 
 // Reads an XLWideString (a 32-bit count of UTF-16 code units, then the units) and appends
-// it to `out` as UTF-8. Lone surrogates become U+FFFD.
+// it to `out` as UTF-8 (by engine::appendUtf16).
 void readWideString(ByteCursor& cursor, std::string& out);
 std::string readWideString(ByteCursor& cursor);
 

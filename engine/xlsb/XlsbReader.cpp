@@ -39,19 +39,6 @@ enum : uint32_t {
     kEndCellXfs = 0x26A,
 };
 
-// An RK number: a 30-bit integer or the top 30 bits of a double, optionally divided by 100.
-double decodeRk(uint32_t rk)
-{
-    double value;
-    if (rk & 2) {
-        value = static_cast<double>(static_cast<int32_t>(rk) >> 2);
-    } else {
-        const uint64_t bits = static_cast<uint64_t>(rk & 0xFFFFFFFCu) << 32;
-        std::memcpy(&value, &bits, sizeof value);
-    }
-    return (rk & 1) ? value / 100 : value;
-}
-
 // Bounds on the strings and styles held in memory, far beyond real workbooks.
 constexpr size_t kMaxSharedStringBytes = size_t(1) << 30;
 constexpr size_t kMaxSharedStrings = size_t(1) << 26;
