@@ -169,6 +169,10 @@ uint32_t OdsContent::styleOf(std::string_view cellStyle)
 
 void OdsContent::refuse(std::string problem)
 {
+    if (m_measure && m_inTarget) {
+        m_measureBroken = true;
+        return;
+    }
     if (m_problem.empty())
         m_problem = std::move(problem);
 }
@@ -192,6 +196,12 @@ void OdsContent::run(const ZipArchive& zip, uint64_t part, std::optional<size_t>
             end(x.name());
             if (sink && !m_queue.empty())
                 deliver(*sink);
+            else if (m_measure && !m_queue.empty())
+                measure();
+            if (m_tableClosed) {
+                m_tableClosed = false;
+                m_tables.back().end = x.offset();
+            }
         } else if (m_paragraphDepth >= 0 && m_skipDepth < 0) {
             m_decoded.clear();
             x.appendText(m_decoded);
@@ -292,9 +302,14 @@ void OdsContent::start(XmlScanner& x)
                 table.styleName = value(a);
         }
         table.begin = m_tokenBegin;
-        m_inTarget = m_target && *m_target == m_tables.size();
+        m_inTarget = m_target ? *m_target == m_tables.size() : m_measure;
         m_tables.push_back(std::move(table));
         m_rowIndex = 0;
+        if (m_measure) {
+            // Each table is measured within the limits that reading it alone has.
+            m_measureBroken = false;
+            m_repeatedCells = m_repeatedText = m_generatedText = 0;
+        }
         if (!m_inTarget) {
             // Listing tables or reading another one: this table's rows are not needed.
             x.skipElement();
@@ -571,8 +586,13 @@ void OdsContent::end(std::string_view name)
     }
     if (depth == m_tableDepth) {
         m_tableDepth = -1;
-        if (m_inTarget)
+        if (m_inTarget && !m_measure)
             m_targetDone = true;
+        if (m_measure) {
+            m_tableClosed = true;
+            if (m_measureBroken)
+                m_tables.back().range.reset();
+        }
         m_inTarget = false;
         return;
     }
@@ -584,6 +604,26 @@ void OdsContent::end(std::string_view name)
         endRow();
     else if (name == "style")
         m_styleName.clear();
+}
+
+// What deliver() would give a sink, as a range.
+void OdsContent::measure()
+{
+    std::optional<CellRange>& range = m_tables.back().range;
+    for (const Row& row : m_queue) {
+        for (const Run& run : row.runs) {
+            const CellRange cells{row.row, run.col, row.row + row.repeat - 1, run.col + run.count - 1};
+            if (!range) {
+                range = cells;
+                continue;
+            }
+            range->firstRow = std::min(range->firstRow, cells.firstRow);
+            range->firstCol = std::min(range->firstCol, cells.firstCol);
+            range->lastRow = std::max(range->lastRow, cells.lastRow);
+            range->lastCol = std::max(range->lastCol, cells.lastCol);
+        }
+    }
+    m_queue.clear();
 }
 
 void OdsContent::deliver(CellSink& sink)

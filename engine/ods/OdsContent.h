@@ -21,6 +21,8 @@ public:
         std::string styleName;
         // Where the table element begins and ends in the inflated part (end exclusive).
         uint64_t begin = 0, end = 0;
+        // The cells' used range, when measured (see measureTables) and the table has cells.
+        std::optional<CellRange> range;
     };
 
     // Reads the part, or `source` in its place (errors still name the part). `target` is the
@@ -31,6 +33,10 @@ public:
     // While listing, hands the automatic styles to `styles`; while streaming, renders values
     // through the cell styles of `styles` (finished). Set before run().
     void collectStyles(OdsStyles* styles) { m_collect = styles; }
+    // When listing, reads every table's cells too, for its used range: a sheet then streams
+    // to its CSV file in one pass instead of being read once to measure it. A table whose
+    // cells this program refuses is left unmeasured (reading it reports the problem).
+    void measureTables(bool measure) { m_measure = measure; }
     void useStyles(const OdsStyles* styles) { m_styles = styles; }
 
     bool sawSpreadsheet() const { return m_sawSpreadsheet; }
@@ -70,6 +76,7 @@ private:
     void endCell();
     void endRow();
     void deliver(CellSink& sink);
+    void measure();
     void addText(const char* text, size_t length);
     void addSpaces(uint64_t count, char c);
 
@@ -91,6 +98,9 @@ private:
     std::string m_styleName;  // the automatic style being read
     bool m_sawSpreadsheet = false;
     bool m_targetDone = false;
+    bool m_measure = false;
+    bool m_measureBroken = false;  // the table being measured has cells this program refuses
+    bool m_tableClosed = false;
     std::string m_problem;
     std::string m_decoded;
 

@@ -202,6 +202,7 @@ public:
             readStylesPart(*styles);
         OdsContent scan;
         scan.collectStyles(&m_odsStyles);
+        scan.measureTables(true);
         {
             // Inflating ahead in a second thread pays for large parts only.
             auto stream = m_zip->stream(m_content, m_zip->statedSize(m_content) > (uint64_t(4) << 20));
@@ -219,13 +220,18 @@ public:
                 info.visibility = SheetVisibility::Hidden;
             m_sheets.push_back(std::move(info));
             m_spans.emplace_back(table.begin, table.end);
+            m_ranges.push_back(table.range);
         }
     }
 
     const std::vector<SheetInfo>& sheets() const override { return m_sheets; }
     bool date1904() const override { return false; }
     const StyleTable& styles() const override { return m_styles; }
-    std::optional<CellRange> dimension(size_t) override { return std::nullopt; }
+    // Measured while the tables were listed: exact, so the sheet streams out in one pass.
+    std::optional<CellRange> dimension(size_t sheetIndex) override
+    {
+        return sheetIndex < m_ranges.size() ? m_ranges[sheetIndex] : std::nullopt;
+    }
 
     void readSheet(size_t sheetIndex, CellSink& sink) override
     {
@@ -267,6 +273,7 @@ private:
     uint64_t m_content = 0;
     std::vector<SheetInfo> m_sheets;
     std::vector<std::pair<uint64_t, uint64_t>> m_spans;  // each table's bytes in the spool
+    std::vector<std::optional<CellRange>> m_ranges;
     Spool m_spool;
     OdsStyles m_odsStyles;
     StyleTable m_styles;

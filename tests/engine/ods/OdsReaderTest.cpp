@@ -209,6 +209,26 @@ TEST(OdsReader, RepeatsCoveredAndEmptyCellsMakeTheGrid)
     const auto cells = readCells(*reader, 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_EQ(cells.size(), 7u);  // the covered cell with a value counts as an empty field
+    // Measured while listing: the range the cells fill, so the sheet is written in one pass.
+    EXPECT_EQ(reader->dimension(0), (engine::CellRange{2, 1, 4, 4}));
+}
+
+TEST(OdsReader, TablesAreMeasuredWhileListed)
+{
+    // A table this program refuses to read leaves the others readable and measured.
+    const std::string refused =
+        "<t:table-row><t:table-cell t:number-columns-repeated=\"16384\"/><t:table-cell><text:p>x</text:p></t:table-cell></t:table-row>";
+    const std::string body = table("A", "<t:table-row/><t:table-row><t:table-cell/><t:table-cell><text:p>b2</text:p></t:table-cell></t:table-row>") +
+                             table("Refused", refused) + "<t:table t:name=\"Empty\"/>" +
+                             table("D", "<t:table-row t:number-rows-repeated=\"3\"><t:table-cell><text:p>d</text:p></t:table-cell></t:table-row>");
+    auto reader = openOds(package(content(body)), "t.ods");
+    ASSERT_EQ(reader->sheets().size(), 4u);
+    EXPECT_EQ(reader->dimension(0), (engine::CellRange{1, 1, 1, 1}));
+    EXPECT_EQ(reader->dimension(1), std::nullopt);
+    EXPECT_EQ(reader->dimension(2), std::nullopt);
+    EXPECT_EQ(reader->dimension(3), (engine::CellRange{0, 0, 2, 0}));
+    EXPECT_EQ(readCells(*reader, 3).size(), 3u);
+    EXPECT_THROW(readCells(*reader, 1), engine::Error);
 }
 
 TEST(OdsReader, ListsTablesInOrderWithHiddenOnes)
