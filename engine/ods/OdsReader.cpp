@@ -5,12 +5,16 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "../CellPipe.h"
 #include "../Error.h"
 #include "../io/Zip.h"
 #include "OdsContent.h"
 
 namespace tabulon::engine {
 namespace {
+
+// Tables larger than this (inflated) are parsed in a second thread.
+constexpr uint64_t kBackgroundFrom = uint64_t(1) << 20;
 
 // A copy of the inflated content.xml, kept while the tables are listed so that each sheet is
 // read from its own bytes instead of inflating and scanning the part up to it again. Small
@@ -235,14 +239,23 @@ public:
 
     void readSheet(size_t sheetIndex, CellSink& sink) override
     {
-        OdsContent content;
-        content.useStyles(&m_odsStyles);
-        if (m_spool.usable() && sheetIndex < m_spans.size() && m_spans[sheetIndex].second <= m_spool.size()) {
-            TableSource table(m_spool, m_spans[sheetIndex].first, m_spans[sheetIndex].second, m_zip->displayName());
-            content.run(*m_zip, m_content, 0, &sink, &table);
-        } else {
-            content.run(*m_zip, m_content, sheetIndex, &sink);
-        }
+        const bool spooled =
+            m_spool.usable() && sheetIndex < m_spans.size() && m_spans[sheetIndex].second <= m_spool.size();
+        auto parse = [&](CellSink& to) {
+            OdsContent content;
+            content.useStyles(&m_odsStyles);
+            if (spooled) {
+                TableSource table(m_spool, m_spans[sheetIndex].first, m_spans[sheetIndex].second, m_zip->displayName());
+                content.run(*m_zip, m_content, 0, &to, &table);
+            } else {
+                content.run(*m_zip, m_content, sheetIndex, &to);
+            }
+        };
+        // Large tables: a second thread parses while this one renders and writes.
+        if (!spooled || m_spans[sheetIndex].second - m_spans[sheetIndex].first > kBackgroundFrom)
+            parseInBackground(parse, sink);
+        else
+            parse(sink);
     }
 
 private:

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "../Error.h"
-#include "../HandOff.h"
+#include "../CellPipe.h"
 #include "../io/Package.h"
 #include "../io/XmlScanner.h"
 #include "OoxmlSheet.h"
@@ -276,93 +276,6 @@ std::optional<CellRange> OoxmlReader::dimension(size_t sheetIndex)
     return range;
 }
 
-// Carries cells from a parsing thread to the thread that renders and writes them, in batches.
-// Text of shared strings is passed by pointer (the arena does not change while a sheet is
-// read); other text is copied into the batch.
-class CellPipe final : public CellSink {
-public:
-    struct Stopped {};  // the consumer gave up: the parsing thread unwinds quietly
-
-    explicit CellPipe(std::string_view stable) : m_stable(stable) {}
-
-    void cell(uint32_t row, uint32_t col, const CellData& data) override
-    {
-        Cell c{row, col, data.style, data.kind, false, data.number, nullptr, 0, static_cast<uint32_t>(data.text.size())};
-        if (!data.text.empty()) {
-            const std::less<const char*> before;
-            if (!before(data.text.data(), m_stable.data()) &&
-                !before(m_stable.data() + m_stable.size(), data.text.data() + data.text.size())) {
-                c.external = data.text.data();
-            } else {
-                c.owned = true;
-                c.offset = m_filling.text.size();
-                m_filling.text.append(data.text);
-            }
-        }
-        m_filling.cells.push_back(c);
-        if (m_filling.cells.size() >= kBatchCells || m_filling.text.size() >= kBatchText)
-            push();
-    }
-
-    // Producer: hands over what is left and marks the end, with the error that ended it.
-    void finish(std::exception_ptr error)
-    {
-        if (!error && !m_filling.cells.empty() && !m_handOff.push(m_filling))
-            return;
-        m_handOff.finish(error);
-    }
-
-    // Consumer: delivers every cell to `sink`; rethrows the producer's error.
-    void drain(CellSink& sink)
-    {
-        Batch batch;
-        while (m_handOff.pop(batch)) {
-            CellData d;
-            for (const Cell& c : batch.cells) {
-                d.kind = c.kind;
-                d.style = c.style;
-                d.number = c.number;
-                d.text = c.owned ? std::string_view(batch.text).substr(c.offset, c.length)
-                                 : std::string_view(c.external, c.external ? c.length : 0);
-                sink.cell(c.row, c.col, d);
-            }
-        }
-    }
-
-    void stop() { m_handOff.stop(); }
-
-private:
-    static constexpr size_t kBatchCells = 4096;
-    static constexpr size_t kBatchText = size_t(256) << 10;
-    static constexpr size_t kBatches = 4;
-
-    struct Cell {
-        uint32_t row, col, style;
-        CellKind kind;
-        bool owned;
-        double number;
-        const char* external;
-        size_t offset = 0;
-        uint32_t length;
-    };
-    struct Batch {
-        std::vector<Cell> cells;
-        std::string text;
-    };
-
-    void push()
-    {
-        if (!m_handOff.push(m_filling))
-            throw Stopped{};
-        m_filling.cells.clear();  // a returned batch keeps its capacity
-        m_filling.text.clear();
-    }
-
-    std::string_view m_stable;
-    Batch m_filling;
-    HandOff<Batch> m_handOff{kBatches};
-};
-
 void OoxmlReader::readSheet(size_t sheetIndex, CellSink& sink)
 {
     if (sheetIndex >= m_sheets.size() || m_sheets[sheetIndex].kind != SheetKind::Worksheet)
@@ -385,27 +298,7 @@ void OoxmlReader::readSheet(size_t sheetIndex, CellSink& sink)
     // Large sheets: a second thread parses (while a third inflates, see withPart), and this
     // one renders and writes. Parsing and inflating take about as long as rendering and
     // writing, so on two cores the work splits about evenly.
-    CellPipe pipe(m_strings.text);
-    std::thread parser([&] {
-        std::exception_ptr error;
-        try {
-            parse(pipe);
-        } catch (const CellPipe::Stopped&) {
-        } catch (...) {
-            error = std::current_exception();
-        }
-        pipe.finish(error);
-    });
-    struct Join {
-        CellPipe& pipe;
-        std::thread& thread;
-        ~Join()
-        {
-            pipe.stop();
-            thread.join();
-        }
-    } join{pipe, parser};
-    pipe.drain(sink);
+    parseInBackground(parse, sink, m_strings.text);
 }
 
 }  // namespace

@@ -213,6 +213,25 @@ TEST(OdsReader, RepeatsCoveredAndEmptyCellsMakeTheGrid)
     EXPECT_EQ(reader->dimension(0), (engine::CellRange{2, 1, 4, 4}));
 }
 
+TEST(OdsReader, LargeTablesParseInTheBackground)
+{
+    // Tables beyond a megabyte are parsed in a second thread: the same cells, the same errors.
+    std::string rows, expected;
+    for (int r = 0; r < 20000; ++r) {
+        const std::string n = std::to_string(r);
+        rows += "<t:table-row><t:table-cell office:value-type=\"string\"><text:p>row " + n + "</text:p></t:table-cell>"
+                "<t:table-cell office:value-type=\"float\" office:value=\"" + n + ".5\"><text:p>x</text:p></t:table-cell></t:table-row>";
+        expected += "row " + n + "," + n + ".5\r\n";
+    }
+    ASSERT_GT(rows.size(), size_t(2) << 20);
+    EXPECT_EQ(sheetCsv(openOds, package(content(table("Big", rows)))), expected);
+
+    const std::string refused = rows + "<t:table-row><t:table-cell t:number-columns-repeated=\"16384\"/>"
+                                       "<t:table-cell><text:p>x</text:p></t:table-cell></t:table-row>";
+    const std::string text = readError(openOds, package(content(table("Big", refused))), "bad.ods");
+    EXPECT_NE(text.find("a table has a cell beyond the last column a sheet can have"), std::string::npos) << text;
+}
+
 TEST(OdsReader, TablesAreMeasuredWhileListed)
 {
     // A table this program refuses to read leaves the others readable and measured.
