@@ -66,7 +66,10 @@ void OdsStyles::appendLiteral(std::string_view text)
         return;
     std::string& body = m_current->body;
     const bool percent = m_current->family == Family::Percentage;
-    bool open = false;
+    // Text right after a quoted literal continues it: "-$" rather than "-""$".
+    bool open = body.size() >= 2 && body.back() == '"' && body[body.size() - 2] != '\\';
+    if (open)
+        body.pop_back();
     for (char c : text) {
         if ((c == '%' && percent) || c == '"') {
             // The percent sign of a percentage style scales the value, as % does in a code.

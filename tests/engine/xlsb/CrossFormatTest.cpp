@@ -45,7 +45,13 @@ TEST(CrossFormat, SameWorkbookGivesTheSameCsv)
     const std::map<std::string, std::string> differing = {
         {"calamine__any_sheets.ods", "the chart stands on a table of its own, which this format counts as a worksheet"},
         {"sheetjs-crlf__crlf.ods", "a cell says \"Def\" where the others say \"def\""},
-        {"sheetjs__formula_stress_test.ods", "NOW(), TODAY(), RAND() and INFO() were cached at other times"},
+        {"sheetjs__formula_stress_test.ods",
+         "NOW(), TODAY(), RAND(), RANDBETWEEN() and INFO() were cached at other times, CHAR(), CODE() and CLEAN() "
+         "in another character set"},
+        {"sheetjs__number_format.ods",
+         "the writer cached #NAME? for the TEXT() formulas, cut seconds off its dates and times, and its data styles "
+         "cannot say mmmmm or an engineering exponent; text cells keep their paragraphs, without the accounting "
+         "format's padding"},
         {"sheetjs__formula_stress_test.xlsb", "NOW(), TODAY() and RAND() were cached at other times"},
         {"xlrd__sample.xlsb", "the .xlsx sheet holds no cell"},
     };
@@ -55,7 +61,9 @@ TEST(CrossFormat, SameWorkbookGivesTheSameCsv)
     int compared = 0;
     for (const char* kind : {"xlsb", "ods"}) {
         for (const auto& entry : std::filesystem::directory_iterator(corpus / kind)) {
-            const auto twin = corpus / "xlsx" / (entry.path().stem().string() + ".xlsx");
+            auto twin = corpus / "xlsx" / (entry.path().stem().string() + ".xlsx");
+            if (!std::filesystem::exists(twin))
+                twin = corpus / "xlsm" / (entry.path().stem().string() + ".xlsm");
             if (!std::filesystem::exists(twin))
                 continue;
             const std::string name = entry.path().filename().string();
