@@ -102,7 +102,7 @@ Value Book::applyBinary(Op op, const Value& left, const Value& right)
     const auto [ar, ac] = dims(a);
     const auto [br, bc] = dims(b);
     const uint32_t rows = std::max(ar, br), cols = std::max(ac, bc);
-    if (uint64_t(rows) * cols > (uint64_t(1) << 24))
+    if (uint64_t(rows) * cols > (uint64_t(1) << 20))
         return Value::error(ErrorCode::Num);
     auto out = std::make_shared<Array>();
     out->rows = rows;

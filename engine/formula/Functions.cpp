@@ -118,7 +118,7 @@ Value refToArray(const Value& ref, Context& ctx)
     out->rows = a.rows();
     out->cols = a.cols();
     // Callers bound the size; the cap here only keeps a mistake from exhausting memory.
-    if (a.cellCount() > (uint64_t(1) << 24))
+    if (a.cellCount() > (uint64_t(1) << 20))
         return Value::error(ErrorCode::Num);
     out->cells.resize(size_t(out->rows) * out->cols);
     ctx.forEachCell(a, [&](uint32_t, uint32_t r, uint32_t c, const Value& v) {
@@ -149,7 +149,7 @@ Value callFunction(const FunctionInfo& f, std::span<const Value> args, Context& 
     }
     if (!lift)
         return f.impl(scalars, ctx);
-    if (uint64_t(rows) * cols > (uint64_t(1) << 24))
+    if (uint64_t(rows) * cols > (uint64_t(1) << 20))
         return Value::error(ErrorCode::Num);
     auto out = std::make_shared<Array>();
     out->rows = rows;
