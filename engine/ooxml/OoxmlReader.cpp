@@ -172,7 +172,7 @@ private:
     }
 
     // Runs `parse` over a part, streaming it (UTF-8) or, for UTF-16 parts, converted whole.
-    // With `headOnly` the part is inflated a little at a time, for callers that stop early.
+    // With `headOnly` a large part is inflated a little at a time, for callers that stop early.
     template <class F>
     void withPart(uint64_t index, const std::string& partName, F&& parse, bool headOnly = false) const
     {
@@ -194,11 +194,15 @@ private:
             }
         };
         const uint64_t stated = m_zip->statedSize(index);
-        if (!headOnly && stated <= kWholeUpTo) {
-            // Small parts inflate whole and scan in memory.
-            const std::string xml = m_zip->readAll(index, kWholeUpTo);
+        if (stated <= kWholeUpTo) {
+            // Small parts inflate whole, once for the dimension and the cells, and scan in memory.
+            if (m_wholeIndex != index) {
+                m_wholeIndex.reset();
+                m_whole = m_zip->readAll(index, kWholeUpTo);
+                m_wholeIndex = index;
+            }
             std::string converted;
-            XmlScanner x(utf8Document(xml, converted), m_file, partName);
+            XmlScanner x(utf8Document(m_whole, converted), m_file, partName);
             parse(x);
             return;
         }
@@ -247,6 +251,9 @@ private:
     StyleTable m_styles;
     std::string m_stylesPart, m_stringsPart;
     ooxml::SharedStrings m_strings;
+    // The last small part inflated whole (a sheet's dimension is read just before its cells).
+    mutable std::string m_whole;
+    mutable std::optional<uint64_t> m_wholeIndex;
 };
 
 std::optional<CellRange> OoxmlReader::dimension(size_t sheetIndex)
@@ -255,24 +262,31 @@ std::optional<CellRange> OoxmlReader::dimension(size_t sheetIndex)
         return std::nullopt;
     const uint64_t index = sheetPart(sheetIndex);
     std::optional<CellRange> range;
-    // Only the head of the part is read: the dimension comes before the cells.
-    withPart(index, m_parts[sheetIndex].part, [&](XmlScanner& x) {
-        try {
-            for (Token t; (t = x.next()) != Token::End;) {
-                if (t != Token::StartTag)
-                    continue;
-                if (x.name() == "sheetData")
+    // Only the head of a large part is read: the dimension comes before the cells. A small
+    // part is inflated whole and kept for reading the cells; when that fails, reading the
+    // cells reports it.
+    try {
+        withPart(index, m_parts[sheetIndex].part, [&](XmlScanner& x) {
+            try {
+                for (Token t; (t = x.next()) != Token::End;) {
+                    if (t != Token::StartTag)
+                        continue;
+                    if (x.name() == "sheetData")
+                        return;
+                    if (x.name() != "dimension")
+                        continue;
+                    if (auto ref = x.attribute("ref"))
+                        range = ooxml::parseRangeRef(*ref);
                     return;
-                if (x.name() != "dimension")
-                    continue;
-                if (auto ref = x.attribute("ref"))
-                    range = ooxml::parseRangeRef(*ref);
-                return;
+                }
+            } catch (const Error&) {
+                // A damaged head: no hint; reading the cells will report the damage.
             }
-        } catch (const Error&) {
-            // A damaged head: no hint; reading the cells will report the damage.
-        }
-    }, true);
+        }, true);
+    } catch (const Error&) {
+        if (m_zip->statedSize(index) > kWholeUpTo)
+            throw;
+    }
     return range;
 }
 
