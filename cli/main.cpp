@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "RunTabrun.h"
+#include "engine/io/AtomicFile.h"
 
 #if defined(_WIN32)
 #include <cstdio>
@@ -34,6 +35,7 @@ int main()
 int main(int argc, char** argv)
 {
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    tabulon::engine::removeTemporaryFilesOnSignals();
     return tabulon::cli::runTabrun(args);
 }
 #endif

@@ -1,5 +1,6 @@
 #include "gui/Installation.h"
 #include "gui/MainWindow.h"
+#include "engine/io/AtomicFile.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -10,6 +11,7 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    tabulon::engine::removeTemporaryFilesOnSignals();
     QApplication::setApplicationName(QStringLiteral("Tabulon"));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.tabulon.Tabulon"));  // its desktop entry
     try {

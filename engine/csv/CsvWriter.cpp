@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <random>
 
 #include "../Error.h"
 
@@ -31,32 +30,12 @@ bool needsQuotes(std::string_view text)
 }  // namespace
 
 CsvWriter::CsvWriter(const std::filesystem::path& target, std::string displayName)
-    : m_target(target), m_displayName(std::move(displayName))
+    : m_target(target), m_displayName(std::move(displayName)), m_file(target), m_fd(m_file.fd())
 {
-    std::random_device rd;
-    const auto dir = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".tabulon-%08x.tmp", static_cast<unsigned>(rd()));
-        m_temp = dir / ("." + target.filename().string() + suffix);
-        m_fd = ::open(m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (m_fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (m_fd < 0)
-        throw engine::Error("Cannot save \"" + target.string() + "\": " + std::strerror(errno) + ".");
     m_buffer.reserve(kFlushAt + 4096);
 }
 
-CsvWriter::~CsvWriter()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    if (!m_committed && !m_temp.empty()) {
-        std::error_code ec;
-        std::filesystem::remove(m_temp, ec);
-    }
-}
+CsvWriter::~CsvWriter() = default;
 
 void CsvWriter::appendQuoted(std::string_view text, std::string& out)
 {
@@ -146,16 +125,8 @@ void CsvWriter::flush()
 void CsvWriter::commit()
 {
     flush();
-    if (::close(m_fd) != 0) {
-        m_fd = -1;
-        throw engine::Error("Cannot save \"" + m_target.string() + "\": " + std::strerror(errno) + ".");
-    }
     m_fd = -1;
-    std::error_code ec;
-    std::filesystem::rename(m_temp, m_target, ec);
-    if (ec)
-        throw engine::Error("Cannot save \"" + m_target.string() + "\": " + ec.message() + ".");
-    m_committed = true;
+    m_file.commit();
 }
 
 }  // namespace tabulon::csv

@@ -4,16 +4,18 @@
 #include <string>
 #include <string_view>
 
+#include "../io/AtomicFile.h"
+
 namespace tabulon::csv {
 
 // Writes CSV records to a file: UTF-8, "," between fields, CR LF after every record, a field
 // quoted only when it holds a comma, a double quote, CR or LF (quotes inside are doubled).
-// The bytes go to a temporary file beside the target; commit() renames it into place, so a
-// failed save never leaves a partial file under the target's name. Throws engine::Error.
+// The bytes go to an AtomicFile; commit() puts it into place, so a failed or interrupted save
+// never leaves a partial file under the target's name. Throws engine::Error.
 class CsvWriter {
 public:
     CsvWriter(const std::filesystem::path& target, std::string displayName);
-    ~CsvWriter();  // removes the temporary file unless committed
+    ~CsvWriter();  // drops the file unless committed
     CsvWriter(const CsvWriter&) = delete;
     CsvWriter& operator=(const CsvWriter&) = delete;
 
@@ -33,12 +35,11 @@ private:
     void writeAll(const char* data, size_t size);
 
     std::filesystem::path m_target;
-    std::filesystem::path m_temp;
     std::string m_displayName;
+    engine::AtomicFile m_file;
+    int m_fd;
     std::string m_buffer;
-    int m_fd = -1;
     bool m_firstField = true;
-    bool m_committed = false;
 };
 
 }  // namespace tabulon::csv

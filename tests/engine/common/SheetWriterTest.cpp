@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "ZipBuilder.h"
 #include "engine/Error.h"
 #include "engine/SheetWriter.h"
 #include "engine/csv/CsvWriter.h"
+#include "engine/io/AtomicFile.h"
 
 using namespace tabulon::engine;
 using tabulon::test::readFile;
@@ -96,7 +98,21 @@ TEST(SheetWriter, ReportsRowsToTheSavingCall)
     EXPECT_EQ(reported, (std::vector<uint64_t>{4096, 8192}));
 }
 
-TEST(CsvWriter, ReplacesOnlyOnCommit)
+size_t entriesIn(const std::filesystem::path& dir)
+{
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
+}
+
+// Both ways of writing: without a name until commit, and under a temporary name.
+class CsvWriterWays : public testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { tabulon::engine::AtomicFile::allowAnonymous(GetParam()); }
+    void TearDown() override { tabulon::engine::AtomicFile::allowAnonymous(true); }
+};
+
+INSTANTIATE_TEST_SUITE_P(AnonymousOrNamed, CsvWriterWays, testing::Bool());
+
+TEST_P(CsvWriterWays, ReplacesOnlyOnCommit)
 {
     TempDir dir;
     const auto target = dir / "out.csv";
@@ -116,6 +132,27 @@ TEST(CsvWriter, ReplacesOnlyOnCommit)
         writer.commit();
     }
     EXPECT_EQ(readFile(target), ",,x\r\n");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+    EXPECT_EQ(entriesIn(dir.path()), 1u);
     EXPECT_THROW(tabulon::csv::CsvWriter(dir / "missing" / "out.csv", "out.csv"), Error);
+}
+
+// The temporary name does not grow with the target's: a name of 255 bytes, the most the
+// file system takes, can be written; while it is being written the folder shows at most
+// one short temporary name, and none at all on the anonymous way.
+TEST_P(CsvWriterWays, TemporaryNamesDoNotDependOnTheTarget)
+{
+    TempDir dir;
+    const auto target = dir / (std::string(251, 'n') + ".csv");
+    tabulon::engine::AtomicFile file(target);
+    if (GetParam()) {
+        EXPECT_TRUE(file.temporaryPath().empty());
+        EXPECT_EQ(entriesIn(dir.path()), 0u);
+    } else {
+        EXPECT_EQ(file.temporaryPath().filename().string().size(), std::string(".tabulon-01234567.tmp").size());
+        EXPECT_EQ(entriesIn(dir.path()), 1u);
+    }
+    ASSERT_EQ(::write(file.fd(), "x", 1), 1);
+    file.commit();
+    EXPECT_EQ(readFile(target), "x");
+    EXPECT_EQ(entriesIn(dir.path()), 1u);
 }
