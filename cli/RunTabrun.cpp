@@ -31,7 +31,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: tabrun INPUT [OUTPUT_DIR] [/name=1|/name=2|/name=3] [/overwrite=0|/overwrite=1] [/open=0|/open=1] "
-    "[/quiet]\n"
+    "[/quiet] [/maxcsv=SIZE]\n"
     "Converts every worksheet of a workbook file, or of every workbook in a folder, to CSV files.\n";
 
 // What --help adds to the usage lines.
@@ -49,6 +49,8 @@ constexpr const char* kOptionTable =
     "  /open=1          open the output directory in the file browser at the end\n"
     "  /open=0          do not open it (the default)\n"
     "  /quiet, -q       no progress line\n"
+    "  /maxcsv=SIZE     refuse a mostly empty worksheet whose CSV would pass SIZE bytes\n"
+    "                   (K, M, G, T allowed; default 1G; 0 for no limit)\n"
     "\n"
     "  --help, -h, /?   this text (only as the first argument)\n"
     "  --version        the version (only as the first argument)\n"
@@ -171,6 +173,11 @@ private:
 
 int Run::runConversion()
 {
+    engine::setCsvSizeLimit(m_settings.maxCsvBytes == 0 ? UINT64_MAX : m_settings.maxCsvBytes);
+    struct LimitBack {
+        ~LimitBack() { engine::setCsvSizeLimit(engine::kDefaultCsvSizeLimit); }
+    } limitBack;
+
     const std::string& input = m_settings.inputPath;
     const std::string& outputDir = m_settings.outputDir;
     std::vector<std::string> workbooks;
@@ -313,6 +320,10 @@ int runParsed(core::ParseResult parsed, const core::CommandLine& settings, std::
             err << "tabrun: " << inQuotes(settings.inputPath)
                 << " is not an existing workbook file or folder (hidden names and wildcards do not count).\n"
                 << std::flush;
+            return kUnusableCommandLine;
+        case core::ParseResult::BadOption:
+            err << "tabrun: " << inQuotes(settings.badOption)
+                << " is not a size (a whole number of bytes, optionally followed by K, M, G or T).\n" << std::flush;
             return kUnusableCommandLine;
         case core::ParseResult::Ok:
             break;

@@ -42,12 +42,53 @@ ParseResult settle(std::vector<std::string> tokens, CommandLine& out)
             out.openOutputFolder = true;
         else if (option == "/quiet" || option == "-q")
             out.quiet = true;
+        else if (option.starts_with("/maxcsv=")) {
+            const auto size = parseSize(std::string_view(option).substr(8));
+            if (!size) {
+                out.badOption = out.tokens[i];
+                return ParseResult::BadOption;
+            }
+            out.maxCsvBytes = *size;
+        }
         // "/overwrite=1", "/open=0" and anything else change nothing.
     }
     return ParseResult::Ok;
 }
 
 }  // namespace
+
+std::optional<uint64_t> parseSize(std::string_view text)
+{
+    uint64_t value = 0;
+    size_t at = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+        const uint64_t digit = static_cast<uint64_t>(text[at] - '0');
+        if (value > (UINT64_MAX - digit) / 10)
+            return std::nullopt;
+        value = value * 10 + digit;
+    }
+    if (at == 0)
+        return std::nullopt;
+    std::string unit = lowerAscii(std::string(text.substr(at)));
+    if (unit.ends_with("ib") && unit.size() == 3)
+        unit.resize(1);
+    else if (unit.ends_with("b") && unit.size() == 2)
+        unit.resize(1);
+    int shift = 0;
+    if (unit == "k")
+        shift = 10;
+    else if (unit == "m")
+        shift = 20;
+    else if (unit == "g")
+        shift = 30;
+    else if (unit == "t")
+        shift = 40;
+    else if (!unit.empty())
+        return std::nullopt;
+    if (value > (UINT64_MAX >> shift))
+        return std::nullopt;
+    return value << shift;
+}
 
 int CommandLine::namingMode() const
 {

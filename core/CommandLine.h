@@ -1,7 +1,11 @@
 #pragma once
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "engine/Workbook.h"
 
 namespace tabulon::core {
 
@@ -21,12 +25,19 @@ struct CommandLine {
     bool overwriteExisting = true;
     bool openOutputFolder = false;
     bool quiet = false;  // no progress line
+    // /maxcsv=SIZE: the size a mostly empty worksheet's CSV may reach (0: no limit).
+    uint64_t maxCsvBytes = engine::kDefaultCsvSizeLimit;
+    std::string badOption;  // the option that made the result BadOption
 
     // The naming mode of csvBaseName selected by namingOption.
     int namingMode() const;
 };
 
-enum class ParseResult { Ok, NoArguments, TooManyTokens, InputMissing };
+enum class ParseResult { Ok, NoArguments, TooManyTokens, InputMissing, BadOption };
+
+// A size as /maxcsv takes it: a whole number of bytes, optionally followed by K, M, G or T
+// (powers of 1024, in any case, with or without a following "B" or "iB").
+std::optional<uint64_t> parseSize(std::string_view text);
 
 // Splits raw command-line text (the form Windows hands over) into tokens: spaces inside
 // double quotes are protected, quotes are removed, pieces are cut at single spaces and

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdio>
+#include <iterator>
 #include <unordered_map>
 
 #include "Error.h"
@@ -47,8 +49,13 @@ struct Bounds {
 
 class RangeScan final : public CellSink {
 public:
-    void cell(uint32_t row, uint32_t col, const CellData&) override { bounds.add(row, col); }
+    void cell(uint32_t row, uint32_t col, const CellData&) override
+    {
+        bounds.add(row, col);
+        ++cells;
+    }
     Bounds bounds;
+    uint64_t cells = 0;
 };
 
 // Writes rows as they stream in, padded to a range fixed in advance.
@@ -212,7 +219,74 @@ bool plausible(const CellRange& r)
     return r.firstRow <= r.lastRow && r.firstCol <= r.lastCol && r.lastRow < kMaxRows && r.lastCol < kMaxColumns &&
            uint64_t(r.lastRow - r.firstRow + 1) * (r.lastCol - r.firstCol + 1) <= kMaxTrustedCells;
 }
+
+uint64_t g_csvSizeLimit = kDefaultCsvSizeLimit;
+
+// What the CSV of a range takes at the least: a comma between fields and CR LF after each
+// row, whatever the cells hold.
+uint64_t leastCsvSize(const CellRange& r)
+{
+    return uint64_t(r.lastRow - r.firstRow + 1) * (uint64_t(r.lastCol - r.firstCol) + 2);
+}
+
+uint64_t gridCells(const CellRange& r)
+{
+    return uint64_t(r.lastRow - r.firstRow + 1) * (r.lastCol - r.firstCol + 1);
+}
+
+std::string cellName(uint32_t row, uint32_t col)
+{
+    std::string letters;
+    for (uint32_t n = col + 1; n > 0; n = (n - 1) / 26)
+        letters.insert(letters.begin(), static_cast<char>('A' + (n - 1) % 26));
+    return letters + std::to_string(row + 1);
+}
+
+std::string bytesText(uint64_t bytes)
+{
+    static const char* const units[] = {"KiB", "MiB", "GiB", "TiB"};
+    if (bytes < 1024)
+        return std::to_string(bytes) + " bytes";
+    double value = static_cast<double>(bytes) / 1024;
+    size_t unit = 0;
+    while (value >= 1024 && unit + 1 < std::size(units)) {
+        value /= 1024;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    std::string number = text;
+    if (number.ends_with(".0"))
+        number.resize(number.size() - 2);
+    return number + " " + units[unit];
+}
+
+// A sheet of a few cells far apart asks for gigabytes of commas. Such a CSV is refused when
+// even its separators alone pass the limit and most of its fields would be empty; a sheet
+// that really holds that many cells is written, however large.
+void requireSensibleSize(const BookReader& reader, size_t sheetIndex, const CellRange& range, uint64_t cells,
+                         const std::string& bookName)
+{
+    const uint64_t least = leastCsvSize(range);
+    if (least <= g_csvSizeLimit || cells >= gridCells(range) / 2)
+        return;
+    throw Error(describe(bookName, "the worksheet \"" + reader.sheets()[sheetIndex].name + "\" would make a CSV file of at least " +
+                                       bytesText(least) + ", more than the limit of " + bytesText(g_csvSizeLimit) +
+                                       ", most of it empty fields (its used range " +
+                                       cellName(range.firstRow, range.firstCol) + ":" + cellName(range.lastRow, range.lastCol) +
+                                       " holds " + std::to_string(cells) + (cells == 1 ? " cell)" : " cells)")));
+}
 }  // namespace
+
+void setCsvSizeLimit(uint64_t bytes)
+{
+    g_csvSizeLimit = bytes;
+}
+
+uint64_t csvSizeLimit()
+{
+    return g_csvSizeLimit;
+}
 
 CellRenderer::CellRenderer(const StyleTable& styles, bool date1904)
     : m_general(numfmt::compile("General")), m_date1904(date1904)
@@ -292,7 +366,10 @@ void writeSheetCsv(BookReader& reader, const CellRenderer& renderer, size_t shee
         writer.restart();
         return false;
     };
-    if (auto hint = reader.dimension(sheetIndex); hint && plausible(*hint) && streamInto(*hint))
+    // A hint whose separators alone pass the size limit is measured first: the scan counts the
+    // cells, so that a sheet that is too large is refused before anything is written.
+    if (auto hint = reader.dimension(sheetIndex);
+        hint && plausible(*hint) && leastCsvSize(*hint) <= g_csvSizeLimit && streamInto(*hint))
         return;
 
     RangeScan scan;
@@ -301,6 +378,7 @@ void writeSheetCsv(BookReader& reader, const CellRenderer& renderer, size_t shee
         writer.commit();  // a sheet without cells is an empty file
         return;
     }
+    requireSensibleSize(reader, sheetIndex, scan.bounds.range, scan.cells, bookName);
     // A reader that streams differently on a second pass falls through to collecting.
     if (scan.bounds.ordered && streamInto(scan.bounds.range))
         return;

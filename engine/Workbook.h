@@ -34,4 +34,11 @@ std::unique_ptr<Workbook> openWorkbook(const std::filesystem::path& file);
 // Wraps a reader (tests and fuzz targets use this to skip format detection).
 std::unique_ptr<Workbook> makeWorkbook(std::unique_ptr<BookReader> reader, std::string displayName);
 
+// A worksheet whose CSV would be larger than this while most of it would be empty
+// fields (a few cells far apart) is refused with an Error before anything is written.
+// Process-wide; the command line can raise it.
+inline constexpr uint64_t kDefaultCsvSizeLimit = uint64_t(1) << 30;
+void setCsvSizeLimit(uint64_t bytes);
+uint64_t csvSizeLimit();
+
 }  // namespace tabulon::engine

@@ -550,7 +550,7 @@ void OdsContent::endRow()
             m_repeatedCells += cells * repeat;
             m_repeatedText += textBytes * repeat;
             if (m_repeatedCells > kMaxRepeatedCells || m_repeatedText > kMaxRepeatedText) {
-                refuse("a table repeats its cells more often than this program accepts (" +
+                refuse("its tables repeat cells more often than this program accepts (" +
                        std::to_string(m_repeatedCells) + " or more cells)");
                 return;
             }

@@ -44,12 +44,22 @@ public:
     // Table styles (automatic styles of family "table") that hide their table.
     const std::vector<std::string>& hiddenTableStyles() const { return m_hiddenStyles; }
 
-    // Cells a repeat count may produce in one table; beyond it the file is refused.
+    // The caps below hold for the whole workbook: before a table is streamed, the reader
+    // hands over what the other tables repeated; afterwards it takes this table's share.
+    void countRepeatsFrom(uint64_t cells, uint64_t text)
+    {
+        m_repeatedCells = cells;
+        m_repeatedText = text;
+    }
+    uint64_t repeatedCells() const { return m_repeatedCells; }
+    uint64_t repeatedText() const { return m_repeatedText; }
+
+    // Cells repeat counts may produce in one workbook; beyond it the file is refused.
     static constexpr uint64_t kMaxRepeatedCells = 10'000'000;
     // Text kept per cell; a cell's text cannot be longer in the application anyway.
     static constexpr size_t kMaxCellText = 1 << 20;
-    // Text that repeats and text:s elements may produce in one pass, so that a small file
-    // cannot write terabytes.
+    // Text that repeats may produce in one workbook, and text:s elements in one pass, so that
+    // a small file cannot write terabytes.
     static constexpr uint64_t kMaxRepeatedText = uint64_t(1) << 30;
     static constexpr uint64_t kMaxGeneratedText = uint64_t(64) << 20;
 

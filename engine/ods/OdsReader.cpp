@@ -241,14 +241,28 @@ public:
     {
         const bool spooled =
             m_spool.usable() && sheetIndex < m_spans.size() && m_spans[sheetIndex].second <= m_spool.size();
+        // A table may be read more than once; each counts once towards the workbook's caps.
+        m_repeats.resize(m_sheets.size());
+        Repeats others;
+        for (size_t i = 0; i < m_repeats.size(); ++i)
+            if (i != sheetIndex) {
+                others.cells += m_repeats[i].cells;
+                others.text += m_repeats[i].text;
+            }
         auto parse = [&](CellSink& to) {
             OdsContent content;
             content.useStyles(&m_odsStyles);
+            content.countRepeatsFrom(others.cells, others.text);
             if (spooled) {
                 TableSource table(m_spool, m_spans[sheetIndex].first, m_spans[sheetIndex].second, m_zip->displayName());
                 content.run(*m_zip, m_content, 0, &to, &table);
             } else {
                 content.run(*m_zip, m_content, sheetIndex, &to);
+            }
+            if (sheetIndex < m_repeats.size()) {
+                Repeats& mine = m_repeats[sheetIndex];
+                mine.cells = std::max(mine.cells, content.repeatedCells() - others.cells);
+                mine.text = std::max(mine.text, content.repeatedText() - others.text);
             }
         };
         // Large tables: a second thread parses while this one renders and writes.
@@ -287,6 +301,10 @@ private:
     std::vector<SheetInfo> m_sheets;
     std::vector<std::pair<uint64_t, uint64_t>> m_spans;  // each table's bytes in the spool
     std::vector<std::optional<CellRange>> m_ranges;
+    struct Repeats {
+        uint64_t cells = 0, text = 0;
+    };
+    std::vector<Repeats> m_repeats;  // what each table's repeat counts produced
     Spool m_spool;
     OdsStyles m_odsStyles;
     StyleTable m_styles;

@@ -77,6 +77,28 @@ TEST(ParseCommandLine, OptionsAndPaths)
     EXPECT_EQ(cl.outputDir, "out/");
 }
 
+TEST(ParseCommandLine, SizeOfTheCsvLimit)
+{
+    const struct { const char* text; std::optional<uint64_t> size; } cases[] = {
+        {"0", 0}, {"1500", 1500}, {"64k", 64 << 10}, {"2M", 2 << 20}, {"3GiB", uint64_t(3) << 30},
+        {"1tb", uint64_t(1) << 40}, {"16777215T", uint64_t(16777215) << 40},
+        {"", std::nullopt}, {"G", std::nullopt}, {"1.5G", std::nullopt}, {"-1", std::nullopt},
+        {"1 G", std::nullopt}, {"1Gx", std::nullopt}, {"16777216T", std::nullopt},
+        {"99999999999999999999", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(core::parseSize(c.text), c.size) << c.text;
+
+    test::TempDir dir;
+    core::CommandLine cl;
+    ASSERT_EQ(core::parseCommandLine({dir.path().string(), "out"}, cl), ParseResult::Ok);
+    EXPECT_EQ(cl.maxCsvBytes, uint64_t(1) << 30);
+    ASSERT_EQ(core::parseCommandLine({dir.path().string(), "out", "/MAXCSV=20G"}, cl), ParseResult::Ok);
+    EXPECT_EQ(cl.maxCsvBytes, uint64_t(20) << 30);
+    ASSERT_EQ(core::parseCommandLine({dir.path().string(), "out", "/maxcsv=2x"}, cl), ParseResult::BadOption);
+    EXPECT_EQ(cl.badOption, "/maxcsv=2x");
+}
+
 TEST(ParseCommandLine, UnusableCommandLines)
 {
     test::TempDir dir;
@@ -90,6 +112,8 @@ TEST(ParseCommandLine, UnusableCommandLines)
         {{folder + "/*.xls", "out"}, ParseResult::InputMissing},
         {tooMany, ParseResult::TooManyTokens},
         {Tokens(101, folder), ParseResult::Ok},
+        {{folder, "out", "/maxcsv=lots"}, ParseResult::BadOption},
+        {{folder, "out", "/maxcsv="}, ParseResult::BadOption},
     };
     for (const auto& c : cases) {
         core::CommandLine cl;

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
+
 #include "ZipBuilder.h"
 #include "engine/Error.h"
 #include "engine/SheetWriter.h"
+#include "engine/Workbook.h"
 #include "engine/csv/CsvWriter.h"
 #include "engine/io/AtomicFile.h"
 
@@ -96,6 +99,54 @@ TEST(SheetWriter, ReportsRowsToTheSavingCall)
     std::vector<uint64_t> reported;
     writeSheetCsv(reader, renderer, 0, dir / "out.csv", "book.xlsx", [&](uint64_t rows) { reported.push_back(rows); });
     EXPECT_EQ(reported, (std::vector<uint64_t>{4096, 8192}));
+}
+
+// Two cells at the corners of the sheet ask for 17 GB of commas: refused before anything is
+// written, after one pass that only counts. A sheet as large whose fields are mostly
+// filled is written, however large; the limit can be moved.
+TEST(SheetWriter, MostlyEmptyHugeSheetsAreRefused)
+{
+    const std::vector<Stored> corners = {{0, 0, "a"}, {kMaxRows - 1, kMaxColumns - 1, "b"}};
+    TempDir dir;
+    FakeReader reader(corners, CellRange{0, 0, kMaxRows - 1, kMaxColumns - 1});
+    CellRenderer renderer(reader.styles(), false);
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        writeSheetCsv(reader, renderer, 0, dir / "out.csv", "book.xlsx");
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "Cannot read \"book.xlsx\": the worksheet \"Sheet1\" would make a CSV file of at least "
+                               "16 GiB, more than the limit of 1 GiB, most of it empty fields (its used range "
+                               "A1:XFD1048576 holds 2 cells).");
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_EQ(reader.passes, 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 0);
+
+    struct LimitBack {
+        ~LimitBack() { setCsvSizeLimit(kDefaultCsvSizeLimit); }
+    } limitBack;
+    setCsvSizeLimit(100);  // a 10 x 10 sheet takes at least 110 bytes
+    std::vector<Stored> half, sparse = {{0, 0, "a"}, {9, 9, "z"}};
+    for (uint32_t i = 0; i < 50; ++i)
+        half.push_back({i / 10, i % 10, "x"});
+    half.push_back({9, 9, "z"});
+    for (const auto& [cells, refused] : {std::pair{half, false}, std::pair{sparse, true}}) {
+        FakeReader small(cells, std::nullopt);
+        const std::string error = [&]() -> std::string {
+            try {
+                writeSheetCsv(small, renderer, 0, dir / "small.csv", "book.xlsx");
+            } catch (const Error& e) {
+                return e.what();
+            }
+            return "";
+        }();
+        EXPECT_EQ(error.empty(), !refused) << error;
+        if (refused) {
+            EXPECT_NE(error.find("at least 110 bytes, more than the limit of 100 bytes"), std::string::npos) << error;
+            EXPECT_NE(error.find("(its used range A1:J10 holds 2 cells)"), std::string::npos) << error;
+        }
+    }
 }
 
 size_t entriesIn(const std::filesystem::path& dir)

@@ -4,6 +4,7 @@
 
 #include "Error.h"
 #include "ReaderTestSupport.h"
+#include "Workbook.h"
 
 namespace tabulon::test {
 namespace {
@@ -319,11 +320,11 @@ TEST(OdsReader, BadPackagesFailWithAPlainSentence)
         {"document type", package("<!DOCTYPE x [<!ENTITY a \"b\">]>" + content("")), "declares a document type"},
         {"document type in styles.xml", package(content(""), "<manifest/>", "<!DOCTYPE x [<!ENTITY a \"b\">]><x/>"),
          "styles.xml"},
-        {"huge repeat", package(content(table("S", manyX))), "a table repeats its cells more often than this program accepts"},
+        {"huge repeat", package(content(table("S", manyX))), "its tables repeat cells more often than this program accepts"},
         {"spaces from text:s", package(content(table("S", "<t:table-row>" + manySpaces + "</t:table-row>"))),
          "its cells repeat spaces more often than this program accepts"},
         {"long text repeated", package(content(table("S", longRepeated))),
-         "a table repeats its cells more often than this program accepts"},
+         "its tables repeat cells more often than this program accepts"},
         {"cell beyond the last row",
          package(content(table("S", "<t:table-row t:number-rows-repeated=\"1048576\"/><t:table-row><t:table-cell><text:p>x</text:p></t:table-cell></t:table-row>"))),
          "a table has a cell beyond the last row a sheet can have"},
@@ -358,4 +359,48 @@ TEST(OdsReader, SurvivesTruncationAndFlippedBytes)
 }
 
 }  // namespace
+
+// The caps on repeated cells hold for the workbook, not for each table: three tables of four
+// million repeated cells each pass one by one, and the third is refused. Reading a table a
+// second time does not count it twice.
+TEST(OdsReader, RepeatedCellsAreCountedPerWorkbook)
+{
+    const std::string rows = "<t:table-row t:number-rows-repeated=\"1000\"><t:table-cell t:number-columns-repeated=\"4000\" "
+                             "office:value-type=\"string\"><text:p>x</text:p></t:table-cell></t:table-row>";
+    const std::string bytes = package(content(table("A", rows) + table("B", rows) + table("C", rows)));
+    ASSERT_LT(bytes.size(), 2000u);
+    TempDir dir;
+    PeakMemoryGrowth memory;
+    const auto start = std::chrono::steady_clock::now();
+    auto book = engine::makeWorkbook(openOds(bytes, "tables.ods"), "tables.ods");
+    for (int position : {1, 2, 1, 2})
+        book->saveAsCsv(dir / "sheet.csv", position);
+    EXPECT_EQ(std::filesystem::file_size(dir / "sheet.csv"), 1000u * 8001u);
+    try {
+        book->saveAsCsv(dir / "third.csv", 3);
+        ADD_FAILURE() << "no error";
+    } catch (const engine::Error& e) {
+        EXPECT_STREQ(e.what(), "Cannot read \"tables.ods\": its tables repeat cells more often than this program accepts "
+                               "(12000000 or more cells) (part content.xml).");
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "third.csv"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_LT(memory.bytes(), uint64_t(256) << 20);
+}
+
+// Two cells at the corners, the gap made of repeat counts: refused by its size, at once.
+TEST(OdsReader, CornerCellsDoNotWriteGigabytes)
+{
+    const std::string rows =
+        "<t:table-row><t:table-cell><text:p>a</text:p></t:table-cell></t:table-row>"
+        "<t:table-row t:number-rows-repeated=\"1048574\"><t:table-cell t:number-columns-repeated=\"16384\"/></t:table-row>"
+        "<t:table-row><t:table-cell t:number-columns-repeated=\"16383\"/><t:table-cell><text:p>b</text:p></t:table-cell>"
+        "</t:table-row>";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(readError(openOds, package(content(table("Corners", rows))), "corners.ods"),
+              "Cannot read \"corners.ods\": the worksheet \"Corners\" would make a CSV file of at least 16 GiB, more "
+              "than the limit of 1 GiB, most of it empty fields (its used range A1:XFD1048576 holds 2 cells).");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
 }  // namespace tabulon::test

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <xlsxwriter.h>
 
+#include <chrono>
 #include <map>
 
 #include "ReaderTestSupport.h"
@@ -192,6 +193,28 @@ TEST(OoxmlReader, BadInputEndsInAPlainError)
         EXPECT_EQ(message.rfind("Cannot read \"book.xlsx\": ", 0), 0u) << message;
         EXPECT_NE(message.find(c.message), std::string::npos) << message;
     }
+}
+
+// A2 and XFD1048576 (with a stored dimension to match, or none) ask for 17 GB of commas;
+// the sheet is refused at once. Through the shared-data builder the sheet's bytes are
+// listed under a thousand names; that package is refused as it is opened.
+TEST(OoxmlReader, HostilePackagesAreRefusedEarly)
+{
+    const std::string corners = "<row r=\"2\"><c r=\"A2\"><v>1</v></c></row>"
+                                "<row r=\"1048576\"><c r=\"XFD1048576\"><v>2</v></c></row>";
+    for (const std::string head : {"", "<dimension ref=\"A2:XFD1048576\"/>"}) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(errorOf(package({{"xl/worksheets/sheet1.xml", worksheet(corners, head)}})),
+                  "Cannot read \"book.xlsx\": the worksheet \"Data\" would make a CSV file of at least 16 GiB, more "
+                  "than the limit of 1 GiB, most of it empty fields (its used range A2:XFD1048576 holds 2 cells).");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    }
+
+    std::vector<std::string> names = {"xl/worksheets/sheet1.xml"};
+    for (int i = 2; i <= 1000; ++i)
+        names.push_back("xl/worksheets/sheet" + std::to_string(i) + ".xml");
+    const std::string shared = sharedDataZip(names, worksheet(std::string(100000, ' ')));
+    EXPECT_EQ(errorOf(shared), "Cannot read \"book.xlsx\": the file is damaged (two parts share their data).");
 }
 
 // A workbook written by libxlsxwriter: what the application's own files look like.
