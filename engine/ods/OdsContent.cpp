@@ -78,8 +78,9 @@ std::optional<double> parseDuration(std::string_view text)
 
 // An ISO 8601 date or date and time ("2024-02-29", "2024-02-29T13:05:00.5") as a serial
 // day number of the 1900 date system, in which 1 is 1900-01-01 and the nonexistent
-// 1900-02-29 is 60. Times of day alone, stored on 1899-12-30, come out as fractions of a day.
-std::optional<double> parseDate(std::string_view text)
+// 1900-02-29 is 60 (times of day alone, stored on 1899-12-30, come out as fractions of a
+// day), or of the 1904 date system, in which 0 is 1904-01-01.
+std::optional<double> parseDate(std::string_view text, bool date1904)
 {
     auto number = [&](size_t at, size_t width, int& out) {
         if (at + width > text.size())
@@ -127,10 +128,12 @@ std::optional<double> parseDate(std::string_view text)
     const int yoe = y - era * 400;
     const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
     const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    const int64_t days = int64_t(era) * 146097 + doe - 719468 + 25569;
+    const int64_t days = int64_t(era) * 146097 + doe - 719468 + 25569 - (date1904 ? 1462 : 0);
     if (days < 0)
         return std::nullopt;  // before any serial: the stored text stays
     const double time = (hour * 3600.0 + minute * 60.0 + second + fraction) / 86400.0;
+    if (date1904)
+        return double(days) + time;
     if (days == 0)
         return time;
     // Serials below 61 count from 1899-12-31, as the 1900 date system takes 1900 for a leap year.
@@ -283,6 +286,13 @@ void OdsContent::start(XmlScanner& x)
         for (const auto& a : attrs)
             if (a.name == "display" && value(a) == "false")
                 m_hiddenStyles.push_back(m_styleName);
+        return;
+    }
+    if (name == "null-date" && m_spreadsheetDepth >= 0 && m_tableDepth < 0) {
+        // The day that numbers count from; the application knows 1899-12-30 and 1904-01-01.
+        for (const auto& a : attrs)
+            if (a.name == "date-value")
+                m_sawNullDate1904 = value(a).starts_with("1904-01-01");
         return;
     }
     if (name == "spreadsheet") {
@@ -486,7 +496,7 @@ void OdsContent::endCell()
     if (m_valueType == "float" || m_valueType == "percentage" || m_valueType == "currency")
         number = parseNumber(m_value);
     else if (m_valueType == "date")
-        number = parseDate(m_dateValue);
+        number = parseDate(m_dateValue, m_date1904);
     else if (m_valueType == "time")
         number = parseDuration(m_timeValue);
     const bool keepParagraph = m_hasParagraph && style == OdsStyles::kUntranslated;

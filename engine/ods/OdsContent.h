@@ -38,6 +38,10 @@ public:
     // cells this program refuses is left unmeasured (reading it reports the problem).
     void measureTables(bool measure) { m_measure = measure; }
     void useStyles(const OdsStyles* styles) { m_styles = styles; }
+    // Dates become serials of the 1904 date system (set before run()).
+    void useDate1904(bool date1904) { m_date1904 = date1904; }
+    // After listing: the spreadsheet's numbers count days from 1904-01-01.
+    bool nullDate1904() const { return m_sawNullDate1904; }
 
     bool sawSpreadsheet() const { return m_sawSpreadsheet; }
     const std::vector<Table>& tables() const { return m_tables; }
@@ -95,6 +99,8 @@ private:
     std::optional<size_t> m_target;
     OdsStyles* m_collect = nullptr;
     const OdsStyles* m_styles = nullptr;
+    bool m_date1904 = false;
+    bool m_sawNullDate1904 = false;
     // Default cell styles of the columns: runs ending (exclusive) at a column, with their XF.
     std::vector<std::pair<uint64_t, uint32_t>> m_columnStyles;
     uint64_t m_columnCount = 0;

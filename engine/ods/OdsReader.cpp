@@ -216,6 +216,7 @@ public:
         if (!scan.sawSpreadsheet())
             fail("the document is not a spreadsheet");
         m_odsStyles.finish(m_styles);
+        m_date1904 = scan.nullDate1904();
         const std::unordered_set<std::string> hidden(scan.hiddenTableStyles().begin(), scan.hiddenTableStyles().end());
         for (const auto& table : scan.tables()) {
             SheetInfo info;
@@ -229,7 +230,7 @@ public:
     }
 
     const std::vector<SheetInfo>& sheets() const override { return m_sheets; }
-    bool date1904() const override { return false; }
+    bool date1904() const override { return m_date1904; }
     const StyleTable& styles() const override { return m_styles; }
     // Measured while the tables were listed: exact, so the sheet streams out in one pass.
     std::optional<CellRange> dimension(size_t sheetIndex) override
@@ -252,6 +253,7 @@ public:
         auto parse = [&](CellSink& to) {
             OdsContent content;
             content.useStyles(&m_odsStyles);
+            content.useDate1904(m_date1904);
             content.countRepeatsFrom(others.cells, others.text);
             if (spooled) {
                 TableSource table(m_spool, m_spans[sheetIndex].first, m_spans[sheetIndex].second, m_zip->displayName());
@@ -307,6 +309,7 @@ private:
     std::vector<Repeats> m_repeats;  // what each table's repeat counts produced
     Spool m_spool;
     OdsStyles m_odsStyles;
+    bool m_date1904 = false;
     StyleTable m_styles;
 };
 

@@ -188,6 +188,14 @@ TEST(OdsReader, DataStylesShowValuesAsTheirFormatCodes)
     }
     const std::string body = "<t:table t:name=\"S\"><t:table-column t:default-cell-style-name=\"ce1\"/>" + rows + "</t:table>";
     EXPECT_EQ(sheetCsv(openOds, package(content(body, dataStyles + cellStyles), "<manifest/>", stylesXml)), expected);
+
+    // Numbers count days from the null date, here 1904-01-01; dates stay the dates they are.
+    const std::string from1904 =
+        "<t:calculation-settings><t:null-date t:date-value=\"1904-01-01\"/></t:calculation-settings>"
+        "<t:table t:name=\"S\"><t:table-row><t:table-cell t:style-name=\"ce5\" office:value-type=\"float\" "
+        "office:value=\"1\"/><t:table-cell t:style-name=\"ce5\" office:value-type=\"date\" "
+        "office:date-value=\"2024-02-29\"/></t:table-row></t:table>";
+    EXPECT_EQ(sheetCsv(openOds, package(content(from1904, dataStyles + cellStyles))), "02/01/1904,29/02/2024\r\n");
 }
 
 TEST(OdsReader, RepeatsCoveredAndEmptyCellsMakeTheGrid)
