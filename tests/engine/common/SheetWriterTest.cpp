@@ -207,3 +207,29 @@ TEST_P(CsvWriterWays, TemporaryNamesDoNotDependOnTheTarget)
     EXPECT_EQ(readFile(target), "x");
     EXPECT_EQ(entriesIn(dir.path()), 1u);
 }
+
+TEST(CsvWriter, QuotesFieldsWithASpecialByteAnywhere)
+{
+    // The scan reads eight bytes at a time: a comma, quote, CR or LF must be found at every
+    // place in a word and in the tail, next to bytes of multi-byte UTF-8 characters too.
+    for (const char special : {',', '"', '\r', '\n'}) {
+        for (size_t length = 1; length <= 20; ++length) {
+            for (size_t at = 0; at < length; ++at) {
+                std::string text(length, 'a');
+                if (length > 2)
+                    text[(at + 1) % length] = static_cast<char>(0xC3);  // a byte at or above 0x80
+                text[at] = special;
+                std::string quoted;
+                tabulon::csv::CsvWriter::appendQuoted(text, quoted);
+                std::string expected = "\"";
+                for (const char c : text)
+                    expected += c == '"' ? std::string("\"\"") : std::string(1, c);
+                expected += "\"";
+                ASSERT_EQ(quoted, expected) << int(special) << " at " << at << " of " << length;
+            }
+        }
+    }
+    std::string plain;
+    tabulon::csv::CsvWriter::appendQuoted("Zo\xC3\xAB \xE6\x9D\x8E 1234.5 +-;:'\t", plain);
+    EXPECT_EQ(plain, "Zo\xC3\xAB \xE6\x9D\x8E 1234.5 +-;:'\t");
+}
