@@ -159,9 +159,14 @@ private:
     void convertWorkbookFile(const std::string& path, std::string target);
     void problem(const std::string& text)
     {
+        note(text);
+        m_failed = true;
+    }
+    // A line on standard error that does not make the run fail.
+    void note(const std::string& text)
+    {
         m_progress.erase();
         m_err << "tabrun: " << oneLine(text) << "\n" << std::flush;
-        m_failed = true;
     }
 
     const core::CommandLine& m_settings;
@@ -206,6 +211,13 @@ int Run::runConversion()
         std::string target = outputDir;
         if (subfolders)
             target += folderName;
+        // A link there would take the workbook's files into some other folder.
+        std::error_code linkError;
+        if (subfolders && fs::is_symlink(fs::path(target), linkError)) {
+            problem(inQuotes(target) + " is a symbolic link, which is not followed; " + inQuotes(path) +
+                    " was not converted.");
+            continue;
+        }
         if (core::pathKind(target) != PathKind::Folder) {
             std::error_code ec;
             fs::create_directory(fs::path(target), ec);
@@ -245,11 +257,16 @@ void Run::convertWorkbookFile(const std::string& path, std::string target)
         app->open(file);
         app->setDisplayAlerts(false);
         const int count = app->worksheetCount();
+        core::WorkbookCsvNames names;
         for (int i = 1; i <= count; ++i) {
             m_progress.sheet(i, count);
             const std::string sheetName = app->worksheetName(i);
-            const std::string csvFile =
-                target + core::csvBaseName(bookName, sheetName, m_settings.namingMode(), m_sheetCounter) + ".csv";
+            const std::string base = core::csvBaseName(bookName, sheetName, m_settings.namingMode(), m_sheetCounter);
+            const std::string name = names.claim(base);
+            if (name != base)
+                note(inQuotes(path) + ": the worksheet " + inQuotes(sheetName) + " would replace " + inQuotes(base + ".csv") +
+                     " of an earlier worksheet; it is saved as " + inQuotes(name + ".csv") + ".");
+            const std::string csvFile = target + name + ".csv";
             if (!m_settings.overwriteExisting && core::pathKind(csvFile) == PathKind::File)
                 continue;
             app->saveWorksheetAs(i, csvFile, core::kCsvFileFormat, [this](uint64_t rows) { m_progress.rows(rows); });

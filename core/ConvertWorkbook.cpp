@@ -38,6 +38,7 @@ WorkbookResult convertWorkbook(const WorkbookJob& job, const SheetSelection& cac
         const int count = application->worksheetCount();
         listener.setProgressMaximum(count);
         const bool listed = cache.isListed(job.position);
+        WorkbookCsvNames names;
         for (int i = 1; i <= count; ++i) {
             std::string sheetName;
             if (listed && i <= SheetSelection::kMaxSheets) {
@@ -50,7 +51,7 @@ WorkbookResult convertWorkbook(const WorkbookJob& job, const SheetSelection& cac
                 sheetName = application->worksheetName(i);
             }
             const std::filesystem::path file =
-                job.folder / (csvBaseName(bookName, sheetName, job.namingMode, counter, random) + ".csv");
+                job.folder / (names.claim(csvBaseName(bookName, sheetName, job.namingMode, counter, random)) + ".csv");
             // Worksheet i of the worksheet list: a chart sheet before it cannot shift which sheet is saved.
             application->selectSheet(i);
             application->saveWorkbookAs(file, kCsvFileFormat, [&listener](uint64_t rows) { listener.rowsWritten(rows); });

@@ -40,7 +40,8 @@ struct WorkbookJob {
 // folder source, the entry's file in that folder if it exists. Empty otherwise.
 std::filesystem::path workbookPath(const std::string& source, const std::string& entryText);
 
-// Saves every chosen worksheet of the workbook as <folder>/<csvBaseName>.csv. The cache
+// Saves every chosen worksheet of the workbook as <folder>/<csvBaseName>.csv (numbered by
+// WorkbookCsvNames where two sheets would get the same file). The cache
 // decides for a listed workbook (positions above 5000 are always converted); an unlisted
 // workbook has all its worksheets converted. On failure the error's description goes to
 // the listener and the result is Failed; files already written stay, and the sheet

@@ -1,5 +1,6 @@
 #include "OutputNaming.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <random>
@@ -100,6 +101,18 @@ std::string csvBaseName(std::string_view bookName, std::string_view sheetName, i
         const float suffix = std::floor(r * 100.0f + 1.0f);
         name += std::to_string(static_cast<long>(suffix));
     }
+    return name;
+}
+
+std::string WorkbookCsvNames::claim(const std::string& base)
+{
+    auto taken = [&](const std::string& name) {
+        return std::find(m_taken.begin(), m_taken.end(), lowerAscii(name)) != m_taken.end();
+    };
+    std::string name = base;
+    for (int n = 2; taken(name); ++n)
+        name = base + " (" + std::to_string(n) + ")";
+    m_taken.push_back(lowerAscii(name));
     return name;
 }
 

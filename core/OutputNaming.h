@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tabulon::core {
 
@@ -38,5 +39,19 @@ RandomSource& clockRandomSource();
 // file always stays in its folder. `mode` is a NamingMode value (any other int is allowed).
 std::string csvBaseName(std::string_view bookName, std::string_view sheetName, int mode, SheetCounter& counter,
                         RandomSource& random = clockRandomSource());
+
+// The CSV names given to the sheets of one workbook in one run. Two sheets may clean to the
+// same name ("a<b" and "ab" both give "ab"); the later one then gets the first free name of
+// "ab (2)", "ab (3)", ... so that no sheet replaces another. Names compare without regard to
+// ASCII case, as they would on a file system that ignores it, so every system gives the same
+// files.
+class WorkbookCsvNames {
+public:
+    // `base` itself when no earlier sheet of the workbook has it, else the numbered name.
+    std::string claim(const std::string& base);
+
+private:
+    std::vector<std::string> m_taken;  // lower-cased
+};
 
 }  // namespace tabulon::core

@@ -2,8 +2,13 @@
 #include <gtest/gtest.h>
 #include <xlsxwriter.h>
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <functional>
 
 #include "ZipBuilder.h"
 
@@ -185,4 +190,126 @@ TEST_F(Tabrun, OpenHookRecordsTheOutputDirectory)
     EXPECT_EQ(tabrun(dir, {(dir / "empty").string(), (dir / "none").string(), "/open=1"}, hook).status, 0);
     EXPECT_EQ(tabrun(dir, {(dir / "none.xlsx").string(), out.string(), "/open=1"}, hook).status, 2);
     EXPECT_EQ(test::readFile(log), out.string() + "/|" + out.string() + "/|");
+}
+
+// Sheets whose names clean to the same CSV name all keep their data: the later ones get a
+// number, and one line each says so; the run still succeeds.
+TEST_F(Tabrun, SheetsThatCleanToOneNameKeepTheirData)
+{
+    writeXlsx(in / "Book.xlsx", {{"a<b", {{"1"}}}, {"ab", {{"2"}}}, {"a|b", {{"3"}}}, {"AB (2)", {{"4"}}}});
+    const Ran r = tabrun(dir, {(in / "Book.xlsx").string(), out.string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::readFile(out / "ab.csv"), "1\r\n");
+    EXPECT_EQ(test::readFile(out / "ab (2).csv"), "2\r\n");
+    EXPECT_EQ(test::readFile(out / "ab (3).csv"), "3\r\n");
+    EXPECT_EQ(test::readFile(out / "AB (2) (2).csv"), "4\r\n");
+    ASSERT_EQ(r.errLines(), 3u) << r.err;
+    EXPECT_NE(r.err.find("tabrun: \"" + (in / "Book.xlsx").string() + "\": the worksheet \"ab\" would replace \"ab.csv\" "
+                         "of an earlier worksheet; it is saved as \"ab (2).csv\".\n"),
+              std::string::npos)
+        << r.err;
+}
+
+// A symbolic link where a workbook's folder would go is not followed: that workbook fails
+// with a message and the others are converted.
+TEST_F(Tabrun, SymbolicLinkInPlaceOfAWorkbookFolder)
+{
+    fs::copy_file(in / "Sales.xlsx", in / "Other.xlsx");
+    const fs::path elsewhere = dir / "elsewhere";
+    fs::create_directory(elsewhere);
+    fs::create_directory_symlink(elsewhere, out / "Sales");
+    const Ran r = tabrun(dir, {in.string(), out.string()});
+    EXPECT_EQ(r.status, 1);
+    ASSERT_EQ(r.errLines(), 1u) << r.err;
+    EXPECT_EQ(r.err, "tabrun: \"" + (out / "Sales").string() + "\" is a symbolic link, which is not followed; \"" +
+                         (in / "Sales.xlsx").string() + "\" was not converted.\n");
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+    EXPECT_TRUE(fs::exists(out / "Other" / "Sales.csv"));
+}
+
+namespace {
+
+// Starts tabrun without waiting; standard streams go to /dev/null.
+pid_t startTabrun(const std::vector<std::string>& args, bool namedTemporaryFiles)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (namedTemporaryFiles)
+            setenv("TABULON_NAMED_TEMPORARY_FILES", "1", 1);
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        std::vector<char*> argv{const_cast<char*>(TABRUN_PATH)};
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(TABRUN_PATH, argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// Waits (up to ten seconds) until `ready` holds.
+bool waitFor(const std::function<bool()>& ready)
+{
+    for (int i = 0; i < 1000; ++i) {
+        if (ready())
+            return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+// Whether the process has a file open in `folder` that has no name there (O_TMPFILE).
+bool writesAnonymouslyInto(pid_t pid, const fs::path& folder)
+{
+    std::error_code ec;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+        const std::string target = fs::read_symlink(fd.path(), ec).string();
+        if (!ec && target.rfind(folder.string() + "/", 0) == 0 && target.find("(deleted)") != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// A run stopped by a signal while it writes a large sheet leaves nothing in the output
+// folder: the named temporary file is removed on SIGINT, SIGTERM and SIGHUP, which then end
+// the process as they would have; a file without a name is gone even after SIGKILL.
+TEST_F(Tabrun, SignalsLeaveNoTemporaryFiles)
+{
+    // Two corner cells: with the size limit off, gigabytes of commas take long enough to stop.
+    lxw_workbook* book = workbook_new((in / "Corners.xlsx").c_str());
+    lxw_worksheet* sheet = workbook_add_worksheet(book, "Corners");
+    worksheet_write_number(sheet, 0, 0, 1, nullptr);
+    worksheet_write_number(sheet, 1048575, 16383, 2, nullptr);
+    ASSERT_EQ(workbook_close(book), LXW_NO_ERROR);
+    const std::vector<std::string> args = {(in / "Corners.xlsx").string(), out.string(), "/maxcsv=0"};
+
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const pid_t pid = startTabrun(args, true);
+        const bool writing = waitFor([&] {
+            std::error_code ec;
+            for (const auto& e : fs::directory_iterator(out, ec))
+                if (e.path().filename().string().rfind(".tabulon-", 0) == 0 && fs::file_size(e.path(), ec) > 0)
+                    return true;
+            return false;
+        });
+        kill(pid, signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(writing) << strsignal(signal);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << strsignal(signal) << " status " << status;
+        EXPECT_TRUE(fs::is_empty(out)) << strsignal(signal);
+    }
+
+    const pid_t pid = startTabrun(args, false);
+    const bool writing = waitFor([&] { return writesAnonymouslyInto(pid, out); });
+    EXPECT_TRUE(fs::is_empty(out));  // nothing has a name while it is written
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    ASSERT_TRUE(writing);
+    EXPECT_TRUE(fs::is_empty(out));
 }
