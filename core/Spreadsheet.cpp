@@ -13,22 +13,6 @@ Spreadsheet::Opener& opener()
     return current;
 }
 
-// Engine calls throw engine::Error; anything else that escapes (memory, the standard
-// library) becomes one too, so callers catch a single type.
-template <class F>
-auto guarded(const std::string& file, F&& f) -> decltype(f())
-{
-    try {
-        return f();
-    } catch (const engine::Error&) {
-        throw;
-    } catch (const std::bad_alloc&) {
-        throw engine::Error(engine::describe(file, "there is not enough memory to read it"));
-    } catch (const std::exception& e) {
-        throw engine::Error(engine::describe(file, e.what()));
-    }
-}
-
 }  // namespace
 
 std::unique_ptr<Spreadsheet> Spreadsheet::create()
@@ -49,12 +33,12 @@ Spreadsheet::Opener Spreadsheet::setOpenerForTests(Opener replacement)
 void Spreadsheet::open(const std::filesystem::path& file)
 {
     if (m_quit)
-        throw engine::Error("Cannot open \"" + file.string() + "\": the spreadsheet application has quit.");
+        throw engine::Error(engine::cannotOpen(file.string(), "the spreadsheet application has quit"));
     close();
     const std::string name = file.string();
-    m_book = guarded(name, [&] { return opener() ? opener()(file) : engine::openWorkbook(file); });
+    m_book = engine::asEngineError(name, [&] { return opener() ? opener()(file) : engine::openWorkbook(file); });
     if (!m_book)
-        throw engine::Error("Cannot open \"" + name + "\": not a workbook this program can read.");
+        throw engine::Error(engine::cannotOpen(name, "not a workbook this program can read"));
     m_bookPath = name;
 }
 
@@ -68,26 +52,27 @@ engine::Workbook& Spreadsheet::book() const
 int Spreadsheet::worksheetCount() const
 {
     auto& b = book();
-    return guarded(m_bookPath, [&] { return b.sheetCount(); });
+    return engine::asEngineError(m_bookPath, [&] { return b.sheetCount(); });
 }
 
 std::string Spreadsheet::worksheetName(int position) const
 {
     auto& b = book();
-    return guarded(m_bookPath, [&] { return b.sheetName(position); });
+    return engine::asEngineError(m_bookPath, [&] { return b.sheetName(position); });
 }
 
 void Spreadsheet::selectSheet(int position)
 {
     auto& b = book();
-    guarded(m_bookPath, [&] { b.selectSheet(position); });
+    engine::asEngineError(m_bookPath, [&] { b.selectSheet(position); });
 }
 
 void Spreadsheet::requireCsv(const std::filesystem::path& target, int fileFormat) const
 {
     if (fileFormat != kCsvFileFormat)
-        throw engine::Error("Cannot save \"" + target.string() + "\": file format " + std::to_string(fileFormat) +
-                            " is not supported (only " + std::to_string(kCsvFileFormat) + ", CSV).");
+        throw engine::Error(engine::cannotSave(target.string(), "file format " + std::to_string(fileFormat) +
+                                                                    " is not supported (only " +
+                                                                    std::to_string(kCsvFileFormat) + ", CSV)"));
 }
 
 void Spreadsheet::saveWorkbookAs(const std::filesystem::path& target, int fileFormat,
@@ -95,7 +80,7 @@ void Spreadsheet::saveWorkbookAs(const std::filesystem::path& target, int fileFo
 {
     auto& b = book();
     requireCsv(target, fileFormat);
-    guarded(m_bookPath, [&] { b.saveAsCsv(target, std::nullopt, progress); });
+    engine::asEngineError(m_bookPath, [&] { b.saveAsCsv(target, std::nullopt, progress); });
 }
 
 void Spreadsheet::saveWorksheetAs(int position, const std::filesystem::path& target, int fileFormat,
@@ -103,7 +88,7 @@ void Spreadsheet::saveWorksheetAs(int position, const std::filesystem::path& tar
 {
     auto& b = book();
     requireCsv(target, fileFormat);
-    guarded(m_bookPath, [&] { b.saveAsCsv(target, position, progress); });
+    engine::asEngineError(m_bookPath, [&] { b.saveAsCsv(target, position, progress); });
 }
 
 void Spreadsheet::close() noexcept

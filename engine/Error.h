@@ -1,4 +1,5 @@
 #pragma once
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -11,8 +12,29 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Builds the usual sentence: Cannot read "<file>": <what>.
-// `what` starts lower-case and has no final full stop.
+// The sentences of the engine's errors, built here only. `what` and `why` start lower-case
+// and have no final full stop.
+// Cannot read "<file>": <what>.
 std::string describe(const std::string& fileName, const std::string& what);
+// Cannot open "<file>": <why>.
+std::string cannotOpen(const std::string& fileName, const std::string& why);
+// Cannot save "<file>": <why>.
+std::string cannotSave(const std::string& fileName, const std::string& why);
+
+// Runs `f`, turning any failure other than engine::Error into one that names `fileName`
+// (running out of memory says so), so that callers catch a single type.
+template <class F>
+auto asEngineError(const std::string& fileName, F&& f) -> decltype(f())
+{
+    try {
+        return f();
+    } catch (const Error&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw Error(describe(fileName, "there is not enough memory to read it"));
+    } catch (const std::exception& e) {
+        throw Error(describe(fileName, e.what()));
+    }
+}
 
 }  // namespace tabulon::engine

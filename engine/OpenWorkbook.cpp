@@ -42,7 +42,7 @@ public:
                    const RowProgress& progress) override
     {
         const size_t sheet = index(position.value_or(m_selected));
-        guarded([&] {
+        asEngineError(m_name, [&] {
             if (!m_renderer)
                 m_renderer = std::make_unique<CellRenderer>(m_reader->styles(), m_reader->date1904());
             writeSheetCsv(*m_reader, *m_renderer, sheet, target, m_name, progress);
@@ -69,20 +69,6 @@ private:
             throw Error("\"" + m_name + "\" has no worksheet " + std::to_string(position) + " (it has " +
                         std::to_string(m_worksheets.size()) + ").");
         return m_worksheets[static_cast<size_t>(position - 1)];
-    }
-
-    template <class F>
-    void guarded(F&& f)
-    {
-        try {
-            f();
-        } catch (const Error&) {
-            throw;
-        } catch (const std::bad_alloc&) {
-            throw Error(describe(m_name, "there is not enough memory to read it"));
-        } catch (const std::exception& e) {
-            throw Error(describe(m_name, e.what()));
-        }
     }
 
     std::unique_ptr<BookReader> m_reader;
@@ -136,37 +122,29 @@ std::unique_ptr<Workbook> openWorkbook(const std::filesystem::path& file)
     std::error_code ec;
     const auto status = std::filesystem::status(file, ec);
     if (ec || !std::filesystem::exists(status))
-        throw Error("Cannot open \"" + name + "\": the file does not exist.");
+        throw Error(cannotOpen(name, "the file does not exist"));
     if (!std::filesystem::is_regular_file(status))
-        throw Error("Cannot open \"" + name + "\": it is not a file.");
+        throw Error(cannotOpen(name, "it is not a file"));
     std::ifstream in(file, std::ios::binary);
     if (!in)
-        throw Error("Cannot open \"" + name + "\": the file cannot be read (permission denied?).");
+        throw Error(cannotOpen(name, "the file cannot be read (permission denied?)"));
     unsigned char head[8] = {};
     in.read(reinterpret_cast<char*>(head), sizeof head);
     const size_t got = static_cast<size_t>(in.gcount());
     in.close();
 
-    std::unique_ptr<BookReader> reader;
-    try {
+    auto reader = asEngineError(name, [&]() -> std::unique_ptr<BookReader> {
         switch (sniff(head, got)) {
         case Family::CompoundFile:
         case Family::BiffStream:
-            reader = openXlsReader(file);
-            break;
+            return openXlsReader(file);
         case Family::Zip:
-            reader = openZipFamily(file);
-            break;
+            return openZipFamily(file);
         case Family::Unknown:
-            throw Error("Cannot open \"" + name + "\": not a workbook this program can read.");
+            break;
         }
-    } catch (const Error&) {
-        throw;
-    } catch (const std::bad_alloc&) {
-        throw Error(describe(name, "there is not enough memory to read it"));
-    } catch (const std::exception& e) {
-        throw Error(describe(name, e.what()));
-    }
+        throw Error(cannotOpen(name, "not a workbook this program can read"));
+    });
     return makeWorkbook(std::move(reader), name);
 }
 

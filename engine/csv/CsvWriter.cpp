@@ -115,7 +115,7 @@ void CsvWriter::restart()
     m_buffer.clear();
     m_firstField = true;
     if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0)
-        throw engine::Error("Cannot save \"" + m_target.string() + "\": " + std::strerror(errno) + ".");
+        throw engine::Error(engine::cannotSave(m_target.string(), std::strerror(errno)));
 }
 
 void CsvWriter::writeAll(const char* data, size_t size)
@@ -125,7 +125,7 @@ void CsvWriter::writeAll(const char* data, size_t size)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            throw engine::Error("Cannot save \"" + m_target.string() + "\": " + std::strerror(errno) + ".");
+            throw engine::Error(engine::cannotSave(m_target.string(), std::strerror(errno)));
         }
         data += n;
         size -= static_cast<size_t>(n);

@@ -132,7 +132,7 @@ AtomicFile::~AtomicFile()
 
 void AtomicFile::fail(const std::string& reason) const
 {
-    throw Error("Cannot save \"" + m_target.string() + "\": " + reason + ".");
+    throw Error(cannotSave(m_target.string(), reason));
 }
 
 void AtomicFile::commit()

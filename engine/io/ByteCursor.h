@@ -9,14 +9,17 @@
 namespace tabulon::engine {
 
 // Reads little-endian values from a byte range and throws engine::Error instead of reading
-// past its end. Binary readers touch file data only through this.
+// past its end. Binary readers touch file data only through this. The cursor knows the file
+// and what it reads there (the part, stream or record: "the sheet "Sales""), so running
+// out is a whole sentence: Cannot read "<file>": <what> ends in the middle of a record.
+// Both names are views: their strings must outlive the cursor.
 class ByteCursor {
 public:
     ByteCursor() = default;
-    ByteCursor(const uint8_t* data, size_t size, std::string what = "data")
-        : m_data(data), m_size(size), m_what(std::move(what)) {}
-    ByteCursor(std::string_view bytes, std::string what = "data")
-        : ByteCursor(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), std::move(what)) {}
+    ByteCursor(const uint8_t* data, size_t size, std::string_view file, std::string_view what)
+        : m_data(data), m_size(size), m_file(file), m_what(what) {}
+    ByteCursor(std::string_view bytes, std::string_view file, std::string_view what)
+        : ByteCursor(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), file, what) {}
 
     size_t size() const { return m_size; }
     size_t pos() const { return m_pos; }
@@ -81,7 +84,7 @@ public:
     ByteCursor sub(size_t n)
     {
         need(n);
-        ByteCursor c(m_data + m_pos, n, m_what);
+        ByteCursor c(m_data + m_pos, n, m_file, m_what);
         m_pos += n;
         return c;
     }
@@ -92,12 +95,16 @@ private:
         if (n > m_size - m_pos)
             fail();
     }
-    [[noreturn]] void fail() const { throw Error(m_what + " ends in the middle of a record"); }
+    [[noreturn]] void fail() const
+    {
+        throw Error(describe(std::string(m_file), std::string(m_what) + " ends in the middle of a record"));
+    }
 
     const uint8_t* m_data = nullptr;
     size_t m_size = 0;
     size_t m_pos = 0;
-    std::string m_what;
+    std::string_view m_file;
+    std::string_view m_what;
 };
 
 }  // namespace tabulon::engine

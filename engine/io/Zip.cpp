@@ -309,10 +309,7 @@ bool ZipArchive::isEncrypted(uint64_t index) const
 
 void ZipArchive::fail(const std::string& what, std::optional<uint64_t> part) const
 {
-    std::string text = "Cannot read \"" + m_displayName + "\": " + what;
-    if (part)
-        text += " (part " + partName(*part) + ")";
-    throw Error(text + ".");
+    throw Error(describe(m_displayName, part ? what + " (part " + partName(*part) + ")" : what));
 }
 
 uint64_t ZipArchive::statedSize(uint64_t index) const

@@ -75,7 +75,7 @@ void Rc4Decryptor::rekey(uint32_t block)
 
 std::unique_ptr<Rc4Decryptor> Rc4Decryptor::create(std::string_view filepass, std::u16string_view password)
 {
-    ByteCursor in(filepass, "the encryption record");
+    ByteCursor in(filepass, "", "the encryption record");  // a cut record is caught below
     try {
         if (in.u16() != 1)
             return nullptr;  // XOR obfuscation

@@ -12,7 +12,7 @@ constexpr size_t kChunk = 256 * 1024;
 }  // namespace
 
 RecordStream::RecordStream(const ZipArchive& zip, uint64_t part, std::string what)
-    : m_zip(zip), m_stream(zip.stream(part)), m_what(std::move(what)), m_buffer(kChunk, '\0')
+    : m_zip(zip), m_stream(zip.stream(part)), m_file(zip.displayName()), m_what(std::move(what)), m_buffer(kChunk, '\0')
 {
 }
 
@@ -20,7 +20,7 @@ RecordStream::~RecordStream() = default;
 
 void RecordStream::fail(const std::string& problem) const
 {
-    throw Error(describe(m_zip.displayName(), m_what + " " + problem));
+    throw Error(describe(m_file, m_what + " " + problem));
 }
 
 bool RecordStream::refill()

@@ -23,7 +23,7 @@ public:
     uint32_t type() const { return m_type; }
     // The record's body. Bodies longer than any record this program reads are cut short: the
     // readers only look at their first fields.
-    ByteCursor body() const { return ByteCursor(reinterpret_cast<const uint8_t*>(m_body.data()), m_body.size(), m_what); }
+    ByteCursor body() const { return ByteCursor(m_body, m_file, m_what); }
     const std::string& what() const { return m_what; }
     [[noreturn]] void fail(const std::string& problem) const;
 
@@ -37,6 +37,7 @@ private:
 
     const ZipArchive& m_zip;
     std::unique_ptr<ZipStream> m_stream;
+    std::string m_file;
     std::string m_what;
     std::string m_buffer;
     size_t m_pos = 0, m_end = 0;

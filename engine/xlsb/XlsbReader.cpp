@@ -1,7 +1,6 @@
 #include "XlsbReader.h"
 
 #include <cstring>
-#include <type_traits>
 
 #include "../ErrorLiterals.h"
 #include "../Error.h"
@@ -86,15 +85,13 @@ public:
             if (records.type() == kBeginSheetData || records.type() == kRowHdr)
                 break;
             if (records.type() == kWsDim) {
-                return parsed([&] {
-                    auto c = records.body();
-                    CellRange r;
-                    r.firstRow = c.u32();
-                    r.lastRow = c.u32();
-                    r.firstCol = c.u32();
-                    r.lastCol = c.u32();
-                    return r;
-                });
+                auto c = records.body();
+                CellRange r;
+                r.firstRow = c.u32();
+                r.lastRow = c.u32();
+                r.firstCol = c.u32();
+                r.lastCol = c.u32();
+                return r;
             }
         }
         return std::nullopt;
@@ -113,7 +110,7 @@ public:
             if (type == kEndSheetData)
                 break;
             if (type == kRowHdr) {
-                row = parsed([&] { return records.body().u32(); });
+                row = records.body().u32();
                 if (*row >= kMaxRows)
                     records.fail("has a row beyond the last row a sheet can have");
                 continue;
@@ -121,7 +118,7 @@ public:
             const bool isCell = (type >= kCellBlank && type <= kFmlaError) || type == kCellRString;
             if (!isCell || !row)
                 continue;
-            const uint32_t col = parsed([&] { return readCell(type, records.body(), cell, text); });
+            const uint32_t col = readCell(type, records.body(), cell, text);
             if (col >= kMaxColumns)
                 records.fail("has a cell beyond the last column a sheet can have");
             // An empty cell in the default format carries nothing of its own and is not part
@@ -135,19 +132,6 @@ public:
 private:
     [[noreturn]] void fail(const std::string& what) const { throw Error(describe(m_zip->displayName(), what)); }
 
-    // Runs a record parser, turning a short record into a sentence that names the file.
-    template <class F>
-    std::invoke_result_t<F> parsed(F&& parse) const
-    {
-        try {
-            return parse();
-        } catch (const Error& e) {
-            const std::string what = e.what();
-            if (what.rfind("Cannot ", 0) == 0)
-                throw;  // already a whole sentence
-            fail(what);  // a short record: the cursor names the part, this adds the file
-        }
-    }
 
     std::string sheetWhat(size_t sheetIndex) const { return "the sheet \"" + m_sheets[sheetIndex].name + "\""; }
 
@@ -210,11 +194,11 @@ private:
         RecordStream records(*m_zip, part, "the workbook part");
         while (records.next()) {
             if (records.type() == kWbProp) {
-                m_date1904 = parsed([&] { return (records.body().u32() & 1) != 0; });
+                m_date1904 = (records.body().u32() & 1) != 0;
             } else if (records.type() == kBundleSh) {
                 SheetInfo info;
                 std::string relId;
-                parsed([&] {
+                {
                     auto c = records.body();
                     const uint32_t state = c.u32();
                     info.visibility = state == 1 ? SheetVisibility::Hidden
@@ -237,8 +221,7 @@ private:
                                 throw;
                         }
                     }
-                    return 0;
-                });
+                }
                 std::optional<uint64_t> sheetPart;
                 if (const Relationship* rel = relationshipWithId(rels, relId)) {
                     info.kind = kindOf(rel->type);
@@ -262,16 +245,15 @@ private:
                 fail("the styles part is larger than this program accepts");
             switch (records.type()) {
             case kFmt:
-                parsed([&] {
-                    auto c = records.body();
-                    const uint16_t id = c.u16();
-                    std::string& code = m_styles.customFormats[id];
-                    formatBytes -= code.size();
-                    code = readWideString(c);
-                    formatBytes += code.size();
-                    return 0;
-                });
+            {
+                auto c = records.body();
+                const uint16_t id = c.u16();
+                std::string& code = m_styles.customFormats[id];
+                formatBytes -= code.size();
+                code = readWideString(c);
+                formatBytes += code.size();
                 break;
+            }
             case kBeginCellXfs:
                 inCellXfs = true;
                 break;
@@ -279,12 +261,11 @@ private:
                 inCellXfs = false;
                 break;
             case kXf:
-                if (inCellXfs)
-                    m_styles.xfFormatIds.push_back(parsed([&] {
-                        auto c = records.body();
-                        c.u16();  // parent style
-                        return uint32_t{c.u16()};
-                    }));
+                if (inCellXfs) {
+                    auto c = records.body();
+                    c.u16();  // parent style
+                    m_styles.xfFormatIds.push_back(c.u16());
+                }
                 break;
             }
         }
@@ -296,12 +277,9 @@ private:
         while (records.next()) {
             if (records.type() != kSstItem)
                 continue;
-            parsed([&] {
-                auto c = records.body();
-                c.u8();  // rich-text and phonetic flags: runs and phonetic text follow the plain text
-                readWideString(c, m_strings);
-                return 0;
-            });
+            auto c = records.body();
+            c.u8();  // rich-text and phonetic flags: runs and phonetic text follow the plain text
+            readWideString(c, m_strings);
             m_stringEnds.push_back(m_strings.size());
             if (m_strings.size() > kMaxSharedStringBytes || m_stringEnds.size() > kMaxSharedStrings)
                 fail("the shared strings are larger than this program accepts");
