@@ -15,10 +15,10 @@
 #include <unistd.h>
 #endif
 
-#include "core/CommandLine.h"
+#include "cli/CommandLine.h"
 #include "core/OutputNaming.h"
 #include "core/PathHelpers.h"
-#include "core/ShellOpen.h"
+#include "cli/ShellOpen.h"
 #include "core/Spreadsheet.h"
 #include "engine/Workbook.h"
 
@@ -148,7 +148,7 @@ private:
 // workbooks. Nothing outlives it.
 class Run {
 public:
-    Run(const core::CommandLine& settings, std::ostream& err, bool errIsTerminal)
+    Run(const CommandLine& settings, std::ostream& err, bool errIsTerminal)
         : m_settings(settings), m_err(err), m_progress(err, errIsTerminal && !settings.quiet)
     {
     }
@@ -169,7 +169,7 @@ private:
         m_err << "tabrun: " << oneLine(text) << "\n" << std::flush;
     }
 
-    const core::CommandLine& m_settings;
+    const CommandLine& m_settings;
     std::ostream& m_err;
     ProgressLine m_progress;
     core::SheetCounter m_sheetCounter;
@@ -235,7 +235,7 @@ int Run::runConversion()
 
     m_progress.erase();
     if (m_settings.openOutputFolder && core::pathKind(outputDir) == PathKind::Folder)
-        core::shellOpen(outputDir);
+        shellOpen(outputDir);
     return m_failed ? kSomethingFailed : kAllConverted;
 }
 
@@ -323,26 +323,26 @@ std::string workbookFolderName(const std::string& path)
 
 namespace {
 
-int runParsed(core::ParseResult parsed, const core::CommandLine& settings, std::ostream& err, bool errIsTerminal)
+int runParsed(ParseResult parsed, const CommandLine& settings, std::ostream& err, bool errIsTerminal)
 {
     try {
         switch (parsed) {
-        case core::ParseResult::NoArguments:
+        case ParseResult::NoArguments:
             err << kUsage << std::flush;
             return kUnusableCommandLine;
-        case core::ParseResult::TooManyTokens:
-            err << "tabrun: too many arguments (at most " << core::kMaxTokens << ").\n" << std::flush;
+        case ParseResult::TooManyTokens:
+            err << "tabrun: too many arguments (at most " << kMaxTokens << ").\n" << std::flush;
             return kUnusableCommandLine;
-        case core::ParseResult::InputMissing:
+        case ParseResult::InputMissing:
             err << "tabrun: " << inQuotes(settings.inputPath)
                 << " is not an existing workbook file or folder (hidden names and wildcards do not count).\n"
                 << std::flush;
             return kUnusableCommandLine;
-        case core::ParseResult::BadOption:
+        case ParseResult::BadOption:
             err << "tabrun: " << inQuotes(settings.badOption)
                 << " is not a size (a whole number of bytes, optionally followed by K, M, G or T).\n" << std::flush;
             return kUnusableCommandLine;
-        case core::ParseResult::Ok:
+        case ParseResult::Ok:
             break;
         }
         Run run(settings, err, errIsTerminal);
@@ -377,20 +377,20 @@ int runTabrun(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (first != args.end())
         if (const auto status = answerQuestion(*first, out, err))
             return *status;
-    core::CommandLine settings;
-    const core::ParseResult parsed = core::parseCommandLine(args, settings);
+    CommandLine settings;
+    const ParseResult parsed = parseCommandLine(args, settings);
     return runParsed(parsed, settings, err, errIsTerminal);
 }
 
 int runTabrunText(std::string_view text, std::ostream& out, std::ostream& err, bool errIsTerminal)
 {
     std::vector<std::string> tokens;
-    core::splitCommandLine(text, tokens);
+    splitCommandLine(text, tokens);
     if (!tokens.empty())
         if (const auto status = answerQuestion(tokens.front(), out, err))
             return *status;
-    core::CommandLine settings;
-    const core::ParseResult parsed = core::parseCommandLineText(text, settings);
+    CommandLine settings;
+    const ParseResult parsed = parseCommandLineText(text, settings);
     return runParsed(parsed, settings, err, errIsTerminal);
 }
 

@@ -23,7 +23,7 @@ int runTabrun(const std::vector<std::string>& args, std::ostream& out, std::ostr
 // The same on standard output and standard error.
 int runTabrun(const std::vector<std::string>& args);
 // The same for raw command-line text without the program's name (the form Windows hands
-// over), split by core::splitCommandLine.
+// over), split by splitCommandLine.
 int runTabrunText(std::string_view text, std::ostream& out, std::ostream& err, bool errIsTerminal);
 
 // The workbooks directly inside `folder`: ordinary, not hidden files whose extension begins

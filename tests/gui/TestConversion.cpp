@@ -1,4 +1,3 @@
-#include "core/SheetSelection.h"
 #include "core/Spreadsheet.h"
 #include "gui/MainWindow.h"
 #include "tests/gui/Fakes.h"
@@ -435,24 +434,6 @@ private slots:
         // The first one is empty, so listing its worksheets fails with the two messages.
         QCOMPARE(f.messages.shown.size(), 2);
         QCOMPARE(f.messages.shown[1].text, QStringLiteral("Excel file open failed!"));
-    }
-
-    void cacheKeepsToItsBounds()
-    {
-        core::SheetSelection cache;
-        for (auto [book, sheet] : {std::pair{501, 1}, {1, 5001}, {1, 0}})
-            cache.set(book, sheet, "x", true);
-        QVERIFY(!cache.isListed(501) && cache.name(1, 5001).empty());
-        std::vector<core::SheetEntry> shown(5100, {"s", false});
-        shown[4999] = {"last", true};
-        cache.shownWorkbookIndex = 500;
-        cache.set(500, 5000, "old", false);
-        cache.saveSheetTicks(shown);
-        QCOMPARE(cache.name(500, 5000), std::string("last"));
-        QVERIFY(cache.ticked(500, 5000) && cache.name(500, 5001).empty());
-        // Entries past a shorter list keep what they held.
-        cache.saveSheetTicks({{"only", true}});
-        QCOMPARE(cache.name(500, 2), std::string("s"));
     }
 };
 

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-namespace tabulon::core {
+namespace tabulon::cli {
 
 // The shell's "open" of a folder, file or address. Nobody waits for the program it starts
 // and its result is not examined. The owner window and show command are kept for callers
@@ -19,4 +19,4 @@ void shellOpen(const std::string& target, void* ownerWindow = nullptr, int showC
 using ShellOpener = std::function<void(const std::string& target, void* ownerWindow, int showCommand)>;
 ShellOpener setShellOpenerForTests(ShellOpener opener);
 
-}  // namespace tabulon::core
+}  // namespace tabulon::cli

@@ -7,7 +7,7 @@
 
 #include "engine/Workbook.h"
 
-namespace tabulon::core {
+namespace tabulon::cli {
 
 // tabrun's command line: input path, output directory, then up to twelve options.
 inline constexpr size_t kMaxTokens = 101;
@@ -53,4 +53,4 @@ ParseResult parseCommandLine(const std::vector<std::string>& pieces, CommandLine
 // The same for raw command-line text, through splitCommandLine.
 ParseResult parseCommandLineText(std::string_view text, CommandLine& out);
 
-}  // namespace tabulon::core
+}  // namespace tabulon::cli

@@ -1,9 +1,15 @@
 #include "CommandLine.h"
 
-#include "OutputNaming.h"
-#include "PathHelpers.h"
+#include "core/OutputNaming.h"
+#include "core/PathHelpers.h"
 
-namespace tabulon::core {
+namespace tabulon::cli {
+
+using core::kPathSeparator;
+using core::lowerAscii;
+using core::pathKind;
+using core::NamingMode;
+using core::PathKind;
 
 namespace {
 
@@ -159,4 +165,4 @@ ParseResult parseCommandLineText(std::string_view text, CommandLine& out)
     return settle(std::move(tokens), out);
 }
 
-}  // namespace tabulon::core
+}  // namespace tabulon::cli

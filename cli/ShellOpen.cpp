@@ -14,7 +14,7 @@
 #include <unistd.h>
 #endif
 
-namespace tabulon::core {
+namespace tabulon::cli {
 
 namespace {
 
@@ -83,4 +83,4 @@ void shellOpen(const std::string& target, void* ownerWindow, int showCommand)
 #endif
 }
 
-}  // namespace tabulon::core
+}  // namespace tabulon::cli

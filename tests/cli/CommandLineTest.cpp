@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "ZipBuilder.h"
-#include "core/CommandLine.h"
+#include "cli/CommandLine.h"
 
 using namespace tabulon;
-using core::ParseResult;
+using cli::ParseResult;
 using Tokens = std::vector<std::string>;
 
 TEST(SplitCommandLine, QuotingCases)
@@ -22,7 +22,7 @@ TEST(SplitCommandLine, QuotingCases)
     };
     for (const auto& c : cases) {
         Tokens tokens;
-        EXPECT_TRUE(core::splitCommandLine(c.text, tokens)) << c.text;
+        EXPECT_TRUE(cli::splitCommandLine(c.text, tokens)) << c.text;
         EXPECT_EQ(tokens, c.tokens) << c.text;
     }
 }
@@ -33,9 +33,9 @@ TEST(SplitCommandLine, AtMost101Tokens)
     for (int i = 0; i < 101; ++i)
         text += "t" + std::to_string(i) + "  ";
     Tokens tokens;
-    EXPECT_TRUE(core::splitCommandLine(text, tokens));
+    EXPECT_TRUE(cli::splitCommandLine(text, tokens));
     tokens.clear();
-    EXPECT_FALSE(core::splitCommandLine(text + "extra", tokens));
+    EXPECT_FALSE(cli::splitCommandLine(text + "extra", tokens));
     EXPECT_EQ(tokens.size(), 101u);
 }
 
@@ -60,8 +60,8 @@ TEST(ParseCommandLine, OptionsAndPaths)
     for (const auto& c : cases) {
         Tokens args{in, out};
         args.insert(args.end(), c.options.begin(), c.options.end());
-        core::CommandLine cl;
-        ASSERT_EQ(core::parseCommandLine(args, cl), ParseResult::Ok);
+        cli::CommandLine cl;
+        ASSERT_EQ(cli::parseCommandLine(args, cl), ParseResult::Ok);
         EXPECT_EQ(cl.inputPath, in);
         EXPECT_EQ(cl.outputDir, out + "/");
         EXPECT_EQ(cl.namingOption, c.expect.naming) << ::testing::PrintToString(c.options);
@@ -70,10 +70,10 @@ TEST(ParseCommandLine, OptionsAndPaths)
         EXPECT_EQ(cl.quiet, c.expect.quiet) << ::testing::PrintToString(c.options);
     }
 
-    core::CommandLine cl;
-    ASSERT_EQ(core::parseCommandLine({in}, cl), ParseResult::Ok);
+    cli::CommandLine cl;
+    ASSERT_EQ(cli::parseCommandLine({in}, cl), ParseResult::Ok);
     EXPECT_EQ(cl.outputDir, "/");
-    ASSERT_EQ(core::parseCommandLine({in, "out/"}, cl), ParseResult::Ok);
+    ASSERT_EQ(cli::parseCommandLine({in, "out/"}, cl), ParseResult::Ok);
     EXPECT_EQ(cl.outputDir, "out/");
 }
 
@@ -87,15 +87,15 @@ TEST(ParseCommandLine, SizeOfTheCsvLimit)
         {"99999999999999999999", std::nullopt},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(core::parseSize(c.text), c.size) << c.text;
+        EXPECT_EQ(cli::parseSize(c.text), c.size) << c.text;
 
     test::TempDir dir;
-    core::CommandLine cl;
-    ASSERT_EQ(core::parseCommandLine({dir.path().string(), "out"}, cl), ParseResult::Ok);
+    cli::CommandLine cl;
+    ASSERT_EQ(cli::parseCommandLine({dir.path().string(), "out"}, cl), ParseResult::Ok);
     EXPECT_EQ(cl.maxCsvBytes, uint64_t(1) << 30);
-    ASSERT_EQ(core::parseCommandLine({dir.path().string(), "out", "/MAXCSV=20G"}, cl), ParseResult::Ok);
+    ASSERT_EQ(cli::parseCommandLine({dir.path().string(), "out", "/MAXCSV=20G"}, cl), ParseResult::Ok);
     EXPECT_EQ(cl.maxCsvBytes, uint64_t(20) << 30);
-    ASSERT_EQ(core::parseCommandLine({dir.path().string(), "out", "/maxcsv=2x"}, cl), ParseResult::BadOption);
+    ASSERT_EQ(cli::parseCommandLine({dir.path().string(), "out", "/maxcsv=2x"}, cl), ParseResult::BadOption);
     EXPECT_EQ(cl.badOption, "/maxcsv=2x");
 }
 
@@ -116,7 +116,7 @@ TEST(ParseCommandLine, UnusableCommandLines)
         {{folder, "out", "/maxcsv="}, ParseResult::BadOption},
     };
     for (const auto& c : cases) {
-        core::CommandLine cl;
-        EXPECT_EQ(core::parseCommandLine(c.args, cl), c.result) << ::testing::PrintToString(c.args);
+        cli::CommandLine cl;
+        EXPECT_EQ(cli::parseCommandLine(c.args, cl), c.result) << ::testing::PrintToString(c.args);
     }
 }
