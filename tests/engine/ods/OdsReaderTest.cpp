@@ -142,9 +142,21 @@ TEST(OdsReader, DataStylesShowValuesAsTheirFormatCodes)
         R"(<number:number-style style:name="N14"><number:number number:decimal-places="0" number:min-integer-digits="1"><number:embedded-text number:position="3">-</number:embedded-text></number:number></number:number-style>)"
         R"(<number:text-style style:name="N15P0"><number:text>big</number:text></number:text-style>)"
         R"(<number:number-style style:name="N15"><number:number number:decimal-places="0" number:min-integer-digits="1"/><style:map style:condition="value() &gt; 100" style:apply-style-name="N15P0"/></number:number-style>)"
-        R"(<number:date-style style:name="N16"><number:era number:calendar="gengou" number:style="long"/><number:year number:calendar="gengou"/></number:date-style>)";
+        R"(<number:date-style style:name="N16"><number:era number:calendar="gengou" number:style="long"/><number:year number:calendar="gengou"/></number:date-style>)"
+        // The accounting format as one writer stores it: three mapped sections and a text section.
+        R"(<number:currency-style style:name="N17P0"><number:text> </number:text><number:currency-symbol>$</number:currency-symbol><number:number number:decimal-places="2" number:min-integer-digits="1" number:grouping="true"/><number:text> </number:text></number:currency-style>)"
+        R"(<number:currency-style style:name="N17P1"><number:text> </number:text><number:currency-symbol>$</number:currency-symbol><number:text>(</number:text><number:number number:decimal-places="2" number:min-integer-digits="1" number:grouping="true"/><number:text>)</number:text></number:currency-style>)"
+        R"(<number:currency-style style:name="N17P2"><number:text> </number:text><number:currency-symbol>$</number:currency-symbol><number:text>- </number:text></number:currency-style>)"
+        R"(<number:text-style style:name="N17"><number:text> </number:text><number:text-content/><number:text> </number:text><style:map style:condition="value()&gt;0" style:apply-style-name="N17P0"/>)"
+        R"(<style:map style:condition="value()&lt;0" style:apply-style-name="N17P1"/><style:map style:condition="value()=0" style:apply-style-name="N17P2"/></number:text-style>)"
+        R"(<number:number-style style:name="N18"><number:scientific-number number:decimal-places="1" number:min-integer-digits="1" number:exponent-interval="3" number:min-exponent-digits="1"/></number:number-style>)"
+        R"(<number:number-style style:name="N19"><number:fraction number:min-integer-digits="1" number:min-numerator-digits="2" number:denominator-value="16"/></number:number-style>)"
+        R"(<number:number-style style:name="N21"><number:number number:decimal-places="2" number:min-decimal-places="1" number:min-integer-digits="1" number:display-factor="1000"/><number:text>k</number:text></number:number-style>)"
+        R"(<number:number-style style:name="N22"><number:number number:decimal-places="2" number:min-integer-digits="1" number:decimal-replacement="--"/></number:number-style>)"
+        R"(<number:number-style style:name="N23P0"><number:number number:decimal-places="0" number:min-integer-digits="1"/></number:number-style>)"
+        R"x(<number:number-style style:name="N23"><number:text>none</number:text><style:map style:condition="is-true()" style:apply-style-name="N23P0"/></number:number-style>)x";
     std::string cellStyles;
-    for (int i : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 14, 15, 16})
+    for (int i : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 14, 15, 16, 17, 18, 19, 21, 22, 23})
         cellStyles += "<style:style style:name=\"ce" + std::to_string(i) + "\" style:family=\"table-cell\" "
                       "style:parent-style-name=\"Default\" style:data-style-name=\"N" + std::to_string(i) + "\"/>";
     // A common style of styles.xml, reached through the parent of an automatic one.
@@ -177,6 +189,15 @@ TEST(OdsReader, DataStylesShowValuesAsTheirFormatCodes)
         {"ce15", "float", "office:value=\"5\"", "", "5"},
         {"ce16", "date", "office:date-value=\"2021-01-01\"", "", "令和3"},
         {"ce20", "currency", "office:value=\"3\"", "", "$3.00"},
+        {"ce17", "currency", "office:value=\"-1234.5\"", "", "\" $(1,234.50)\""},
+        {"ce17", "currency", "office:value=\"0\"", "", " $- "},
+        {"ce18", "float", "office:value=\"12345\"", "", "12.3E+3"},
+        {"ce19", "float", "office:value=\"2.3\"", "", "2  5/16"},
+        {"ce21", "float", "office:value=\"12345\"", "", "12.35k"},
+        {"ce21", "float", "office:value=\"12000\"", "", "12.0k"},
+        // Parts no format code can express leave the paragraph as the writer showed it.
+        {"ce22", "float", "office:value=\"3\"", "3.--", "3.--"},
+        {"ce23", "float", "office:value=\"3\"", "three", "three"},
         {"ce4", "string", "office:string-value=\"text\"", "text", "text"},  // text keeps its paragraph
         {"", "float", "office:value=\"1235\"", "", "0001235"},                  // the column's default style
     };
