@@ -58,7 +58,7 @@ std::string package(std::map<std::string, std::string> parts)
 
 std::string csvOf(const std::string& bytes, int position = 1) { return sheetCsv(openXlsx, bytes, position); }
 
-// Compares with tests/golden/ooxml/<name>.csv.
+// Compares with tests/engine/ooxml/golden/<name>.csv.
 void expectGoldenCsv(const std::string& name, const std::string& csv)
 {
     test::expectGolden(std::filesystem::path(TABULON_GOLDEN_DIR) / (name + ".csv"), csv);
