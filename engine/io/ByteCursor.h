@@ -33,6 +33,11 @@ public:
             fail();
         m_pos = pos;
     }
+    ByteCursor& seekAnd(size_t pos)
+    {
+        seek(pos);
+        return *this;
+    }
     void skip(size_t n)
     {
         need(n);
@@ -59,6 +64,9 @@ public:
         return v;
     }
     int32_t i32() { return static_cast<int32_t>(u32()); }
+    // Values at a fixed offset, for structures read by position; the cursor does not move.
+    uint16_t u16At(size_t pos) const { return ByteCursor(*this).seekAnd(pos).u16(); }
+    uint32_t u32At(size_t pos) const { return ByteCursor(*this).seekAnd(pos).u32(); }
     uint64_t u64()
     {
         need(8);

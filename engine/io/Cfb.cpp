@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "../Error.h"
+#include "ByteCursor.h"
 #include "Utf.h"
 
 namespace tabulon::engine {
@@ -19,22 +20,14 @@ constexpr uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE
 constexpr size_t kHeaderDifat = 109;
 constexpr size_t kEntrySize = 128;
 
-uint32_t le32(const uint8_t* p)
-{
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
 // Directory names are UTF-16 up to a NUL; only their comparison and messages need them.
-std::string utf16Name(const uint8_t* p, size_t units)
+std::string utf16Name(const ByteCursor& entry, size_t units)
 {
     size_t length = 0;
-    while (length < units && (p[2 * length] | p[2 * length + 1]) != 0)
+    while (length < units && entry.u16At(2 * length) != 0)
         ++length;
     std::string out;
-    appendUtf16(p, length, out);
+    appendUtf16(entry.data(), length, out);
     return out;
 }
 
@@ -207,27 +200,28 @@ std::vector<uint32_t> CompoundFile::chain(const std::vector<uint32_t>& table, ui
 CompoundFile::CompoundFile(std::shared_ptr<const FileBytes> file, std::string displayName)
     : m_file(std::move(file)), m_displayName(std::move(displayName))
 {
-    uint8_t h[512];
+    uint8_t headerBytes[512];
     const uint64_t fileSize = m_file->size();
-    if (m_file->read(0, h, sizeof h) < sizeof h || !hasSignature(*m_file))
+    if (m_file->read(0, headerBytes, sizeof headerBytes) < sizeof headerBytes || !hasSignature(*m_file))
         fail("it is too short to be a compound file");
-    m_sectorShift = le16(h + 30);
+    const ByteCursor h(headerBytes, sizeof headerBytes, m_displayName, "the compound file header");
+    m_sectorShift = h.u16At(30);
     if (m_sectorShift != 9 && m_sectorShift != 12)
         fail("unknown sector size");
-    if (le16(h + 32) != 6)
+    if (h.u16At(32) != 6)
         fail("unknown mini sector size");
     const uint32_t sectorSize = 1u << m_sectorShift;
     const uint64_t fileSectors = fileSize >> m_sectorShift;
     const uint32_t perSector = sectorSize / 4;
 
     // The FAT sectors: 109 listed in the header, the rest in the DIFAT chain.
-    const uint32_t fatSectors = le32(h + 44);
+    const uint32_t fatSectors = h.u32At(44);
     if (fatSectors > fileSectors)
         fail("the sector table is larger than the file");
     std::vector<uint32_t> fatList;
     for (size_t i = 0; i < kHeaderDifat && fatList.size() < fatSectors; ++i)
-        fatList.push_back(le32(h + 76 + 4 * i));
-    uint32_t difat = le32(h + 68);
+        fatList.push_back(h.u32At(76 + 4 * i));
+    uint32_t difat = h.u32At(68);
     uint64_t difatSeen = 0;
     std::vector<uint8_t> buf;
     while (fatList.size() < fatSectors && difat < kEndOfChain - 3) {
@@ -235,10 +229,10 @@ CompoundFile::CompoundFile(std::shared_ptr<const FileBytes> file, std::string di
             fail("the sector table list loops");
         if (sector(difat, buf) < sectorSize)
             fail("the sector table list lies beyond the end of the file");
-        const uint8_t* s = buf.data();
+        const ByteCursor s(buf.data(), sectorSize, m_displayName, "the sector table list");
         for (uint32_t i = 0; i + 1 < perSector && fatList.size() < fatSectors; ++i)
-            fatList.push_back(le32(s + 4 * i));
-        difat = le32(s + 4 * (perSector - 1));
+            fatList.push_back(s.u32At(4 * i));
+        difat = s.u32At(4 * (perSector - 1));
     }
     if (fatList.size() < fatSectors)
         fail("the sector table list is incomplete");
@@ -247,40 +241,39 @@ CompoundFile::CompoundFile(std::shared_ptr<const FileBytes> file, std::string di
         const size_t length = index < kEndOfChain - 3 ? sector(index, buf) : 0;
         if (length == 0)
             fail("the sector table lies beyond the end of the file");
-        const uint8_t* s = buf.data();
+        const ByteCursor s(buf.data(), length, m_displayName, "the sector table");
         for (size_t i = 0; i < perSector; ++i)
-            m_fat.push_back(4 * i + 4 <= length ? le32(s + 4 * i) : kEndOfChain);
+            m_fat.push_back(4 * i + 4 <= length ? s.u32At(4 * i) : kEndOfChain);
     }
 
     // The directory: 128-byte entries in a chain of their own.
-    const std::vector<uint32_t> dirChain = chain(m_fat, le32(h + 48), fileSectors + 1);
+    const std::vector<uint32_t> dirChain = chain(m_fat, h.u32At(48), fileSectors + 1);
     for (uint32_t index : dirChain) {
         const size_t length = sector(index, buf);
         if (length == 0)
             fail("the directory lies beyond the end of the file");
-        const uint8_t* s = buf.data();
         for (size_t off = 0; off + kEntrySize <= length; off += kEntrySize) {
-            const uint8_t* e = s + off;
+            const ByteCursor e(buf.data() + off, kEntrySize, m_displayName, "the directory");
             Entry entry;
-            const uint16_t nameBytes = std::min<uint16_t>(le16(e + 64), 64);
+            const uint16_t nameBytes = std::min<uint16_t>(e.u16At(64), 64);
             entry.name = utf16Name(e, nameBytes / 2);
-            entry.type = e[66];
-            entry.left = le32(e + 68);
-            entry.right = le32(e + 72);
-            entry.child = le32(e + 76);
-            entry.start = le32(e + 116);
-            entry.size = le32(e + 120);
+            entry.type = e.data()[66];
+            entry.left = e.u32At(68);
+            entry.right = e.u32At(72);
+            entry.child = e.u32At(76);
+            entry.start = e.u32At(116);
+            entry.size = e.u32At(120);
             if (m_sectorShift == 12)
-                entry.size |= uint64_t(le32(e + 124)) << 32;  // version 3 files leave junk there
+                entry.size |= uint64_t(e.u32At(124)) << 32;  // version 3 files leave junk there
             m_entries.push_back(std::move(entry));
         }
     }
     if (m_entries.empty() || m_entries[0].type != 5)
         fail("it has no root directory entry");
 
-    m_miniCutoff = le32(h + 56);
-    m_firstMiniFat = le32(h + 60);
-    m_miniFatSectors = le32(h + 64);
+    m_miniCutoff = h.u32At(56);
+    m_firstMiniFat = h.u32At(60);
+    m_miniFatSectors = h.u32At(64);
 }
 
 ByteStream CompoundFile::regularStream(uint32_t start, uint64_t size) const
