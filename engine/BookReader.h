@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Cell.h"
+#include "MemoryBudget.h"
 
 namespace tabulon::engine {
 
@@ -27,7 +28,17 @@ public:
     // Streams the cells of sheets()[sheetIndex] to the sink, rows in ascending order.
     // May be called more than once for the same sheet; must not hold the sheet in memory.
     virtual void readSheet(size_t sheetIndex, CellSink& sink) = 0;
+
+    // The workbook's one memory budget: the reader charges its shared strings and styles,
+    // the engine its compiled formats and the rows it sorts, and later users theirs.
+    MemoryBudget& memory() { return m_memory; }
+
+protected:
+    MemoryBudget m_memory;
 };
+
+// What a style table takes in memory, for the budget.
+uint64_t styleTableBytes(const StyleTable& styles);
 
 // The readers, one per format family; each takes the file's path and the name to use in
 // messages. Chosen by OpenWorkbook.cpp from the file's first bytes.

@@ -44,7 +44,7 @@ public:
         const size_t sheet = index(position.value_or(m_selected));
         asEngineError(m_name, [&] {
             if (!m_renderer)
-                m_renderer = std::make_unique<CellRenderer>(m_reader->styles(), m_reader->date1904());
+                m_renderer = std::make_unique<CellRenderer>(m_reader->styles(), m_reader->date1904(), &m_reader->memory());
             writeSheetCsv(*m_reader, *m_renderer, sheet, target, m_name, progress);
         });
     }

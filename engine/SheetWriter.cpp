@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "Error.h"
+#include "MemoryBudget.h"
 #include "Workbook.h"
 #include "csv/CsvWriter.h"
 
@@ -15,8 +16,6 @@ namespace tabulon::engine {
 
 namespace {
 constexpr uint32_t kProgressEvery = 4096;
-// Cells of a sheet whose rows come out of order are sorted in memory; this bounds that.
-constexpr size_t kMaxUnorderedBytes = size_t(512) << 20;
 
 // Thrown inside a pass when the cells leave the assumed range or go back to an earlier row;
 // the caller then falls back to a slower but exact pass.
@@ -162,17 +161,21 @@ private:
 };
 
 // For sheets whose rows arrive out of order: every cell rendered, then sorted.
+// The cells are held in memory, charged to the workbook's budget as they come.
 class CollectSink final : public CellSink {
 public:
-    CollectSink(const CellRenderer& renderer, const std::string& bookName) : m_renderer(renderer), m_bookName(bookName) {}
+    CollectSink(const CellRenderer& renderer, MemoryBudget& budget) : m_renderer(renderer), m_budget(budget) {}
+    ~CollectSink() { m_budget.set(MemoryBudget::UnorderedRows, 0); }
     void cell(uint32_t row, uint32_t col, const CellData& data) override
     {
         std::string text;
         m_renderer.render(data, text);
-        m_bytes += text.size() + 32;
-        if (m_bytes > kMaxUnorderedBytes)
-            throw Error(describe(m_bookName, "a worksheet stores its rows out of order and is too large to sort"));
+        if (text.capacity() > 15)  // longer texts live outside their string object
+            m_textBytes += text.capacity() + 1;
+        const size_t capacity = cells.capacity();
         cells.push_back({row, col, std::move(text)});
+        if (cells.capacity() != capacity || cells.size() % 4096 == 0)
+            m_budget.set(MemoryBudget::UnorderedRows, cells.capacity() * sizeof(Cell) + m_textBytes);
     }
     struct Cell {
         uint32_t row, col;
@@ -182,8 +185,8 @@ public:
 
 private:
     const CellRenderer& m_renderer;
-    const std::string& m_bookName;
-    size_t m_bytes = 0;
+    MemoryBudget& m_budget;
+    uint64_t m_textBytes = 0;
 };
 
 void writeCollected(CollectSink& collected, const CellRange& range, csv::CsvWriter& writer)
@@ -242,25 +245,6 @@ std::string cellName(uint32_t row, uint32_t col)
     return letters + std::to_string(row + 1);
 }
 
-std::string bytesText(uint64_t bytes)
-{
-    static const char* const units[] = {"KiB", "MiB", "GiB", "TiB"};
-    if (bytes < 1024)
-        return std::to_string(bytes) + " bytes";
-    double value = static_cast<double>(bytes) / 1024;
-    size_t unit = 0;
-    while (value >= 1024 && unit + 1 < std::size(units)) {
-        value /= 1024;
-        ++unit;
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", value);
-    std::string number = text;
-    if (number.ends_with(".0"))
-        number.resize(number.size() - 2);
-    return number + " " + units[unit];
-}
-
 // A sheet of a few cells far apart asks for gigabytes of commas. Such a CSV is refused when
 // even its separators alone pass the limit and most of its fields would be empty; a sheet
 // that really holds that many cells is written, however large.
@@ -288,10 +272,18 @@ uint64_t csvSizeLimit()
     return g_csvSizeLimit;
 }
 
-CellRenderer::CellRenderer(const StyleTable& styles, bool date1904)
+CellRenderer::CellRenderer(const StyleTable& styles, bool date1904, MemoryBudget* budget)
     : m_general(numfmt::compile("General")), m_date1904(date1904)
 {
     std::unordered_map<std::string, const numfmt::Format*> byCode;
+    // The formats, the tables by cell format, and while they are built the lookup by code.
+    uint64_t formatBytes = 0, lookupBytes = 0;
+    auto charge = [&](bool building) {
+        if (budget)
+            budget->set(MemoryBudget::Formats, formatBytes + (building ? lookupBytes : 0) +
+                                                   m_byXf.capacity() * sizeof(m_byXf[0]) + m_generalByXf.capacity() +
+                                                   m_owned.capacity() * sizeof(m_owned[0]));
+    };
     m_byXf.reserve(styles.xfFormatIds.size());
     for (uint32_t id : styles.xfFormatIds) {
         std::string code;
@@ -307,9 +299,15 @@ CellRenderer::CellRenderer(const StyleTable& styles, bool date1904)
         if (inserted) {
             m_owned.push_back(numfmt::compile(code));
             it->second = m_owned.back().get();
+            formatBytes += numfmt::footprint(*m_owned.back());
+            lookupBytes += sizeof(void*) * 3 + sizeof(std::pair<const std::string, const numfmt::Format*>) +
+                           (code.capacity() > 15 ? code.capacity() + 1 : 0);
+            if (m_owned.size() % 1024 == 0)
+                charge(true);
         }
         m_byXf.push_back(it->second);
     }
+    charge(false);
 }
 
 const numfmt::Format& CellRenderer::formatOf(uint32_t style) const
@@ -382,7 +380,7 @@ void writeSheetCsv(BookReader& reader, const CellRenderer& renderer, size_t shee
     // A reader that streams differently on a second pass falls through to collecting.
     if (scan.bounds.ordered && streamInto(scan.bounds.range))
         return;
-    CollectSink collect(renderer, bookName);
+    CollectSink collect(renderer, reader.memory());
     reader.readSheet(sheetIndex, collect);
     Bounds bounds;
     for (const auto& c : collect.cells)

@@ -13,7 +13,8 @@ namespace tabulon::engine {
 // Renders cells through their number formats, with one compiled format per XF.
 class CellRenderer {
 public:
-    CellRenderer(const StyleTable& styles, bool date1904);
+    // The compiled formats are charged to `budget` when one is given.
+    CellRenderer(const StyleTable& styles, bool date1904, MemoryBudget* budget = nullptr);
     // Appends the displayed text of a cell to `out`.
     void render(const CellData& cell, std::string& out) const;
 

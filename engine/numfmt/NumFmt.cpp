@@ -25,6 +25,18 @@ public:
     bool conditional = false;
 };
 
+size_t footprint(const Format& format)
+{
+    // The shared pointer's control block sits with the format (make_shared or not, about 16
+    // bytes); strings of up to 15 bytes live inside their object.
+    auto heap = [](const std::string& s) { return s.capacity() > 15 ? s.capacity() + 1 : 0; };
+    size_t bytes = sizeof(Format) + 16 + format.sections.capacity() * sizeof(Section) +
+                   format.numeric.capacity() * sizeof(const Section*);
+    for (const Section& s : format.sections)
+        bytes += s.toks.capacity() * sizeof(Token) + heap(s.pool) + heap(s.fracChars);
+    return bytes;
+}
+
 namespace {
 
 void build(Format& f, std::string_view code)

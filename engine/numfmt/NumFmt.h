@@ -14,6 +14,9 @@ class Format;
 // or their closest sensible reading.
 std::shared_ptr<const Format> compile(std::string_view code);
 
+// The bytes a compiled format takes in memory (its allocations included).
+size_t footprint(const Format& format);
+
 // The en-US code of built-in format id 0..49 (0 = "General", 14 = "m/d/yyyy", ...);
 // "General" for ids that have none.
 std::string_view builtinCode(unsigned id);

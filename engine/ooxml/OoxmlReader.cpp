@@ -31,6 +31,7 @@ class OoxmlReader final : public BookReader {
 public:
     explicit OoxmlReader(std::unique_ptr<ZipArchive> zip) : m_zip(std::move(zip)), m_file(m_zip->displayName())
     {
+        m_memory.setBookName(m_file);
         const std::string workbook = findWorkbookPart(*m_zip).path;
         if (workbook.empty())
             fail("not a workbook this program can read (the package has no workbook part)");
@@ -40,8 +41,10 @@ public:
             m_stylesPart = styles->target;
         if (const Relationship* strings = findRelationship(rels, "sharedStrings"))
             m_stringsPart = strings->target;
-        if (!m_stylesPart.empty())
+        if (!m_stylesPart.empty()) {
             readStyles();
+            m_memory.set(MemoryBudget::Styles, styleTableBytes(m_styles));
+        }
         if (!m_stringsPart.empty())
             readSharedStrings();
     }
@@ -164,11 +167,20 @@ private:
                 if (text.size() > kMaxSharedStringBytes || m_strings.size() >= kMaxSharedStrings)
                     fail("the shared strings part holds more text than this program accepts");
                 m_strings.ends.push_back(static_cast<uint32_t>(text.size()));
+                if (m_strings.ends.size() % 4096 == 0)
+                    chargeStrings();
             }
         };
         withPart(*index, m_stringsPart, parse);
         if (text.capacity() > text.size() + (text.size() >> 3) + 4096)
             text.shrink_to_fit();
+        chargeStrings();
+    }
+
+    void chargeStrings()
+    {
+        m_memory.set(MemoryBudget::SharedStrings,
+                     m_strings.text.capacity() + m_strings.ends.capacity() * sizeof(m_strings.ends[0]));
     }
 
     // Runs `parse` over a part, streaming it (UTF-8) or, for UTF-16 parts, converted whole.

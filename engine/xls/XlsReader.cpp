@@ -228,9 +228,11 @@ public:
     XlsBook(std::shared_ptr<const FileBytes> file, std::string name, std::u16string_view password)
         : m_file(std::move(file)), m_name(std::move(name)), m_password(password.empty() ? xls::kDefaultPassword : password)
     {
+        m_memory.setBookName(m_name);
         try {
             openStream();
             readGlobals();
+            m_memory.set(MemoryBudget::Styles, styleTableBytes(m_styles));
         } catch (const Truncated&) {
             fail("the workbook ends in the middle of a record");
         }
@@ -487,10 +489,24 @@ private:
                 m_sstOffsets.push_back(static_cast<uint32_t>(m_sstText.size()));
                 if (m_sstText.size() > UINT32_MAX / 2)
                     break;
+                if (m_sstOffsets.size() % 4096 == 0)
+                    chargeStrings(parts);
             }
         } catch (const Truncated&) {
             // A table cut short keeps the strings before the cut.
         }
+        parts.clear();
+        parts.shrink_to_fit();
+        chargeStrings(parts);
+    }
+
+    // The table as read, and the raw records it is read from while they are held.
+    void chargeStrings(const std::vector<std::string>& parts)
+    {
+        uint64_t bytes = m_sstText.capacity() + m_sstOffsets.capacity() * sizeof(uint32_t);
+        for (const auto& part : parts)
+            bytes += part.capacity();
+        m_memory.set(MemoryBudget::SharedStrings, bytes);
     }
 
     std::string_view sstString(uint32_t index) const

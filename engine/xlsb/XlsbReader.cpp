@@ -59,6 +59,7 @@ class XlsbReader final : public BookReader {
 public:
     explicit XlsbReader(std::unique_ptr<ZipArchive> zip) : m_zip(std::move(zip))
     {
+        m_memory.setBookName(m_zip->displayName());
         const std::string main = findWorkbookPart(*m_zip).path;
         if (main.empty())
             fail("not a workbook this program can read (the package has no workbook part)");
@@ -67,6 +68,7 @@ public:
         if (const Relationship* styles = findRelationship(rels, "styles"))
             if (const auto part = findPart(*m_zip, styles->target))
                 readStyles(*part);
+        m_memory.set(MemoryBudget::Styles, styleTableBytes(m_styles));
         if (const Relationship* strings = findRelationship(rels, "sharedStrings"))
             if (const auto part = findPart(*m_zip, strings->target))
                 readStrings(*part);
@@ -283,7 +285,15 @@ private:
             m_stringEnds.push_back(m_strings.size());
             if (m_strings.size() > kMaxSharedStringBytes || m_stringEnds.size() > kMaxSharedStrings)
                 fail("the shared strings are larger than this program accepts");
+            if (m_stringEnds.size() % 4096 == 0)
+                chargeStrings();
         }
+        chargeStrings();
+    }
+
+    void chargeStrings()
+    {
+        m_memory.set(MemoryBudget::SharedStrings, m_strings.capacity() + m_stringEnds.capacity() * sizeof(size_t));
     }
 
     std::unique_ptr<ZipArchive> m_zip;

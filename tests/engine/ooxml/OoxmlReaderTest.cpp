@@ -6,6 +6,7 @@
 
 #include "ReaderTestSupport.h"
 #include "engine/Error.h"
+#include "engine/MemoryBudget.h"
 #include "engine/Workbook.h"
 
 namespace tabulon::test {
@@ -215,6 +216,62 @@ TEST(OoxmlReader, HostilePackagesAreRefusedEarly)
         names.push_back("xl/worksheets/sheet" + std::to_string(i) + ".xml");
     const std::string shared = sharedDataZip(names, worksheet(std::string(100000, ' ')));
     EXPECT_EQ(errorOf(shared), "Cannot read \"book.xlsx\": the file is damaged (two parts share their data).");
+}
+
+// One memory budget counts the workbook's shared strings and the cells of a sheet whose rows
+// come out of order (with the formats and styles): beyond it the workbook is refused with a
+// sentence, soon after the limit is passed. The limit is lowered here to keep the inputs small.
+TEST(OoxmlReader, OneMemoryBudgetPerWorkbook)
+{
+    struct LimitBack {
+        LimitBack() { engine::MemoryBudget::setDefaultLimit(uint64_t(16) << 20); }
+        ~LimitBack() { engine::MemoryBudget::setDefaultLimit(engine::MemoryBudget::kDefaultLimit); }
+    } limitBack;
+
+    std::string strings = "<sst xmlns=\"" + kMain + "\">";
+    uint32_t seed = 1;
+    for (int i = 0; i < 1800; ++i) {
+        strings += "<si><t>";
+        for (int k = 0; k < 10000; ++k) {
+            seed = seed * 1103515245 + 12345;
+            strings += static_cast<char>('a' + (seed >> 16) % 26);
+        }
+        strings += "</t></si>";
+    }
+    strings += "</sst>";
+    std::string rows;
+    for (int r = 300; r >= 1; --r) {  // from the last row to the first
+        rows += "<row r=\"" + std::to_string(r) + "\">";
+        for (int c = 0; c < 26 * 40; ++c)
+            rows += "<c><v>" + std::to_string(c) + "</v></c>";
+        rows += "</row>";
+    }
+    const struct {
+        const char* what;
+        std::string bytes;
+        const char* message;
+    } cases[] = {
+        {"18 MB of shared strings",
+         package({{"xl/sharedStrings.xml", strings}, {"xl/worksheets/sheet1.xml", worksheet("<row><c t=\"s\"><v>0</v></c></row>")}}),
+         "its shared strings take "},
+        {"312,000 cells out of order", package({{"xl/worksheets/sheet1.xml", worksheet(rows)}}),
+         "the rows of a worksheet stored out of order take "},
+    };
+    for (const auto& c : cases) {
+        PeakMemoryGrowth memory;
+        const auto start = std::chrono::steady_clock::now();
+        const std::string message = errorOf(c.bytes);
+        EXPECT_EQ(message.rfind("Cannot read \"book.xlsx\": it needs more memory than one workbook may use (16 MiB): ", 0),
+                  0u)
+            << c.what << ": " << message;
+        EXPECT_NE(message.find(c.message), std::string::npos) << c.what << ": " << message;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << c.what;
+        EXPECT_LT(memory.bytes(), uint64_t(128) << 20) << c.what;
+    }
+    // Under the default limit both convert.
+    engine::MemoryBudget::setDefaultLimit(engine::MemoryBudget::kDefaultLimit);
+    for (const auto& c : cases)
+        EXPECT_EQ(errorOf(c.bytes), "no error") << c.what;
 }
 
 // A workbook written by libxlsxwriter: what the application's own files look like.
