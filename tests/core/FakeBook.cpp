@@ -38,11 +38,11 @@ public:
     FailingBook(std::unique_ptr<engine::Workbook> inner, int failAt) : m_inner(std::move(inner)), m_failAt(failAt) {}
     int sheetCount() const override { return m_inner->sheetCount(); }
     std::string sheetName(int position) const override { return m_inner->sheetName(position); }
-    void selectSheet(int position) override { m_inner->selectSheet(position); }
+    void selectSheet(int position) override { m_inner->selectSheet(m_selected = position); }
     void saveAsCsv(const std::filesystem::path& target, std::optional<int> position,
                    const engine::RowProgress& progress) override
     {
-        if (position == m_failAt)
+        if (position.value_or(m_selected) == m_failAt)
             throw engine::Error("Cannot save \"" + target.string() + "\": the disk is full.");
         m_inner->saveAsCsv(target, position, progress);
     }
@@ -51,6 +51,7 @@ public:
 private:
     std::unique_ptr<engine::Workbook> m_inner;
     int m_failAt;
+    int m_selected = 1;
 };
 
 }  // namespace

@@ -45,15 +45,14 @@ QStringList tree(const QString& folder)
     return result;
 }
 
-// Counts the workbooks the spreadsheet facade opens; `wrap` may stand in for some.
+// Counts the workbooks the spreadsheet facade opens.
 struct OpenCounter {
     int opens = 0;
-    explicit OpenCounter(std::function<std::unique_ptr<engine::Workbook>(std::unique_ptr<engine::Workbook>,
-                                                                         const std::filesystem::path&)> wrap = {})
+    OpenCounter()
     {
-        core::Spreadsheet::setOpenerForTests([this, wrap](const std::filesystem::path& file) {
+        core::Spreadsheet::setOpenerForTests([this](const std::filesystem::path& file) {
             ++opens;
-            return wrap ? wrap(engine::openWorkbook(file), file) : engine::openWorkbook(file);
+            return engine::openWorkbook(file);
         });
     }
     ~OpenCounter() { core::Spreadsheet::setOpenerForTests(nullptr); }
@@ -117,24 +116,6 @@ struct Fixture {
         QCOMPARE(child<QProgressBar>(&window, "ProgressBar1")->value(), 0);
         QVERIFY(!QGuiApplication::overrideCursor());
     }
-};
-
-// Stands in for a workbook that cannot save its worksheet 2.
-struct FailingSecondSave : engine::Workbook {
-    std::unique_ptr<engine::Workbook> book;
-    int selected = 1;
-    explicit FailingSecondSave(std::unique_ptr<engine::Workbook> b) : book(std::move(b)) {}
-    int sheetCount() const override { return book->sheetCount(); }
-    std::string sheetName(int position) const override { return book->sheetName(position); }
-    void selectSheet(int position) override { book->selectSheet(selected = position); }
-    void saveAsCsv(const std::filesystem::path& target, std::optional<int> position,
-                   const engine::RowProgress& progress) override
-    {
-        if (position.value_or(selected) == 2)
-            throw engine::Error("Cannot save \"" + target.string() + "\": the disk is full.");
-        book->saveAsCsv(target, position, progress);
-    }
-    void close() override { book->close(); }
 };
 
 }  // namespace
@@ -277,38 +258,6 @@ private slots:
         f.verifyReset();
     }
 
-    void namingModesAcrossABatch()
-    {
-        const QStringList expected[] = {
-            {"BookA/One.csv", "BookA/Three.csv", "BookA/Two.csv", "BookB/Alpha.csv", "BookB/Beta.csv", "c/Sheet1.csv"},
-            {"BookA/Book A_One.csv", "BookA/Book A_Three.csv", "BookA/Book A_Two.csv", "BookB/Book.B_Alpha.csv",
-             "BookB/Book.B_Beta.csv", "c/c_Sheet1.csv"},
-            {"BookA/1.csv", "BookA/2.csv", "BookA/3.csv", "BookB/1.csv", "BookB/2.csv", "c/1.csv"}};
-        for (int mode = 0; mode < 3; ++mode) {
-            Fixture f;
-            f.writeBooks();
-            child<QComboBox>(&f.window, "Combo1")->setCurrentIndex(mode);
-            f.batchInto(f.out.path());
-            f.convert();
-            QStringList written;
-            for (const QString& entry : tree(f.out.path()))
-                if (!entry.endsWith('/'))
-                    written << entry.section('=', 0, 0);
-            QCOMPARE(written, expected[mode]);
-        }
-    }
-
-    void chartSheetBeforeTheWorksheetsShiftsNothing()
-    {
-        Fixture f;
-        QVERIFY(writeWorkbook(f.data.filePath("Charted.xlsx"), {{"Data", {{"1"}, {"2"}}}, {"More", {{"m"}}}}, true));
-        f.batchInto(f.out.path());
-        QCOMPARE(itemTexts(f.sheets), (QStringList{"Data", "More"}));
-        f.convert();
-        QCOMPARE(f.messages.shown, QList<Shown>{});
-        QCOMPARE(tree(f.out.path()), (QStringList{"Charted/", "Charted/Data.csv=1\r\n2\r\n", "Charted/More.csv=m\r\n"}));
-    }
-
     void folderSuffixesAppendToTheLastAttempt()
     {
         Fixture f;
@@ -400,26 +349,6 @@ private slots:
         QCOMPARE(f.outputs->count(), 0);
         QCOMPARE(f.outputs->currentIndex(), -1);
         QCOMPARE(f.messages.shown, QList<Shown>{});
-    }
-
-    void failedWorkbookKeepsItsFilesAndTheRunningNumber()
-    {
-        Fixture f;
-        QVERIFY(writeWorkbook(f.data.filePath("A Fails.xlsx"), {{"S1", {{"1"}}}, {"S2", {{"2"}}}, {"S3", {{"3"}}}}));
-        QVERIFY(writeWorkbook(f.data.filePath("B.xlsx"), {{"T1", {{"t"}}}, {"T2", {{"u"}}}}));
-        OpenCounter failing([](auto book, const std::filesystem::path& file) -> std::unique_ptr<engine::Workbook> {
-            if (file.filename().string().find("Fails") == std::string::npos)
-                return book;
-            return std::make_unique<FailingSecondSave>(std::move(book));
-        });
-        child<QComboBox>(&f.window, "Combo1")->setCurrentIndex(2);
-        f.batchInto(f.out.path());
-        f.convert();
-        f.verifyFailure("the disk is full", "Convert AFails file failed!");
-        // Sheet 1 stays written; the next workbook continues the numbers (1 and 2 were used).
-        QCOMPARE(tree(f.out.path()), (QStringList{"AFails/", "AFails/1.csv=1\r\n", "B/", "B/3.csv=t\r\n",
-                                                  "B/4.csv=u\r\n"}));
-        f.verifyReset();
     }
 
     void aFolderListsAtMost500Workbooks()
