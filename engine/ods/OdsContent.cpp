@@ -432,21 +432,31 @@ void OdsContent::startCell(XmlScanner& x, bool covered)
 
 void OdsContent::addText(const char* text, size_t length)
 {
-    for (size_t i = 0; i < length; ++i) {
+    for (size_t i = 0; i < length;) {
         // Paragraph text collapses white space as HTML does; text:s, text:tab and
         // text:line-break stand for the spaces, tabs and breaks that are meant.
         if (isSpace(text[i])) {
             if (!m_paragraphStart)
                 m_pendingSpace = true;
+            ++i;
             continue;
         }
+        size_t end = i + 1;
+        while (end < length && !isSpace(text[end]))
+            ++end;
         if (m_text.size() + 2 > kMaxCellText)
             return;
         if (m_pendingSpace)
             m_text += ' ';
         m_pendingSpace = false;
         m_paragraphStart = false;
-        m_text += text[i];
+        // A word at a time; the text stops short of the cap as it would a character at a time.
+        const size_t room = kMaxCellText - 1 - std::min(kMaxCellText - 1, m_text.size());
+        const size_t take = std::min(end - i, std::max<size_t>(room, 1));
+        m_text.append(text + i, take);
+        if (take < end - i)
+            return;
+        i = end;
     }
 }
 

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "Error.h"
+#include "engine/ods/OdsContent.h"
 #include "ReaderTestSupport.h"
 #include "Workbook.h"
 
@@ -260,6 +261,16 @@ TEST(OdsReader, LargeTablesParseInTheBackground)
                                        "<t:table-cell><text:p>x</text:p></t:table-cell></t:table-row>";
     const std::string text = readError(openOds, package(content(table("Big", refused))), "bad.ods");
     EXPECT_NE(text.find("a table has a cell beyond the last column a sheet can have"), std::string::npos) << text;
+}
+
+TEST(OdsReader, LongTextStopsAtTheCellCap)
+{
+    // Words are copied whole until the cap; the text ends one byte short of it, mid-word.
+    const size_t cap = engine::OdsContent::kMaxCellText;
+    const std::string first(cap / 2, 'a'), second(cap, 'b');
+    const auto cells = readCells(*openOds(oneCell("<t:table-cell><text:p>  " + first + " \n " + second + " c</text:p></t:table-cell>"), "t.ods"), 0);
+    ASSERT_EQ(cells.size(), 1u);
+    EXPECT_EQ(cells[0].text, first + " " + second.substr(0, cap - 2 - first.size()));
 }
 
 TEST(OdsReader, TablesAreMeasuredWhileListed)
