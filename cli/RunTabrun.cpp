@@ -151,7 +151,16 @@ public:
     Run(const CommandLine& settings, std::ostream& err, bool errIsTerminal)
         : m_settings(settings), m_err(err), m_progress(err, errIsTerminal && !settings.quiet)
     {
+        // Notes of the engine (formulas left uncalculated, a workbook too large to
+        // recalculate) go to standard error, one line each; the conversion still succeeds.
+        engine::setNoticeHandler([this](const std::string& sentence) {
+            m_progress.erase();
+            m_err << "tabrun: " << oneLine(sentence) << "\n" << std::flush;
+        });
     }
+    ~Run() { engine::setNoticeHandler(nullptr); }
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
 
     int runConversion();
 

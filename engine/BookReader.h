@@ -29,6 +29,13 @@ public:
     // May be called more than once for the same sheet; must not hold the sheet in memory.
     virtual void readSheet(size_t sheetIndex, CellSink& sink) = 0;
 
+    // Formula facts of the workbook (calculation on load, names, 3-D reference entries).
+    virtual const FormulaFacts& formulaFacts() const
+    {
+        static const FormulaFacts none;
+        return none;
+    }
+
     // The workbook's one memory budget: the reader charges its shared strings and styles,
     // the engine its compiled formats and the rows it sorts, and later users theirs.
     MemoryBudget& memory() { return m_memory; }

@@ -22,7 +22,7 @@ public:
 
     void cell(uint32_t row, uint32_t col, const CellData& data) override
     {
-        Cell c{row, col, data.style, data.kind, false, data.number, nullptr, 0, static_cast<uint32_t>(data.text.size())};
+        Cell c{row, col, data.style, data.kind, false, data.needsCalculation, data.number, nullptr, 0, static_cast<uint32_t>(data.text.size())};
         if (!data.text.empty()) {
             const std::less<const char*> before;
             if (!before(data.text.data(), m_stable.data()) &&
@@ -55,6 +55,7 @@ public:
             CellData d;
             for (const Cell& c : batch.cells) {
                 d.kind = c.kind;
+                d.needsCalculation = c.needsCalculation;
                 d.style = c.style;
                 d.number = c.number;
                 d.text = c.owned ? std::string_view(batch.text).substr(c.offset, c.length)
@@ -75,6 +76,7 @@ private:
         uint32_t row, col, style;
         CellKind kind;
         bool owned;
+        bool needsCalculation;
         double number;
         const char* external;
         size_t offset = 0;

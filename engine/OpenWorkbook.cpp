@@ -1,9 +1,11 @@
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <new>
 
 #include "BookReader.h"
 #include "Error.h"
+#include "Recalc.h"
 #include "SheetWriter.h"
 #include "Workbook.h"
 #include "io/Package.h"
@@ -13,6 +15,28 @@
 
 namespace tabulon::engine {
 namespace {
+
+// Process-wide settings, constructed on first use (they may be set during static
+// initialisation of other files, tests for example).
+struct Settings {
+    std::mutex mutex;
+    NoticeHandler notice;
+    VolatileSources sources;
+};
+
+Settings& settings()
+{
+    static Settings s;
+    return s;
+}
+
+void notice(const std::string& sentence)
+{
+    Settings& s = settings();
+    std::lock_guard lock(s.mutex);
+    if (s.notice)
+        s.notice(sentence);
+}
 
 class BookWorkbook final : public Workbook {
 public:
@@ -45,12 +69,29 @@ public:
         asEngineError(m_name, [&] {
             if (!m_renderer)
                 m_renderer = std::make_unique<CellRenderer>(m_reader->styles(), m_reader->date1904(), &m_reader->memory());
-            writeSheetCsv(*m_reader, *m_renderer, sheet, target, m_name, progress);
+            if (m_recalc == Recalc::Unknown && m_reader->formulaFacts().calculateAll)
+                calculate();
+            if (m_recalc == Recalc::Done) {
+                writeSheetCsv(*m_calculated, *m_renderer, sheet, target, m_name, progress);
+                if (const uint64_t n = m_calculated->uncalculated(sheet))
+                    notice("\"" + m_name + "\", sheet \"" + m_reader->sheets()[sheet].name + "\": " + std::to_string(n) +
+                           (n == 1 ? " formula" : " formulas") + " could not be calculated and had no stored result.");
+                return;
+            }
+            try {
+                // The fast path: stored results, streamed. A formula the application would
+                // calculate on opening stops it, and the workbook is calculated instead.
+                writeSheetCsv(*m_reader, *m_renderer, sheet, target, m_name, progress, m_recalc == Recalc::Unknown);
+            } catch (const NeedsCalculation&) {
+                calculate();
+                saveAsCsv(target, position, progress);
+            }
         });
     }
 
     void close() override
     {
+        m_calculated.reset();
         m_renderer.reset();
         m_reader.reset();
     }
@@ -71,6 +112,29 @@ private:
         return m_worksheets[static_cast<size_t>(position - 1)];
     }
 
+    // Reads the whole workbook into the formula model and calculates it; beyond the model's
+    // bounds the stored results stand.
+    void calculate()
+    {
+        VolatileSources sources;
+        {
+            std::lock_guard lock(settings().mutex);
+            sources = settings().sources;
+        }
+        const bool d1904 = m_reader->date1904();
+        m_calculated = RecalcReader::build(*m_reader, RecalcLimits{}, sources.now ? sources.now(d1904) : serialNow(d1904),
+                                           sources.random);
+        if (m_calculated) {
+            m_recalc = Recalc::Done;
+        } else {
+            m_recalc = Recalc::TooLarge;
+            notice("\"" + m_name + "\" is too large to recalculate; its formulas show their stored results.");
+        }
+    }
+
+    enum class Recalc { Unknown, Done, TooLarge };
+    Recalc m_recalc = Recalc::Unknown;
+    std::unique_ptr<RecalcReader> m_calculated;
     std::unique_ptr<BookReader> m_reader;
     std::string m_name;
     std::vector<size_t> m_worksheets;
@@ -110,6 +174,18 @@ std::unique_ptr<BookReader> openZipFamily(const std::filesystem::path& file)
 }
 
 }  // namespace
+
+void setVolatileSourcesForTests(VolatileSources sources)
+{
+    std::lock_guard lock(settings().mutex);
+    settings().sources = std::move(sources);
+}
+
+void setNoticeHandler(NoticeHandler handler)
+{
+    std::lock_guard lock(settings().mutex);
+    settings().notice = std::move(handler);
+}
 
 std::unique_ptr<Workbook> makeWorkbook(std::unique_ptr<BookReader> reader, std::string displayName)
 {

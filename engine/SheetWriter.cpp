@@ -46,10 +46,20 @@ struct Bounds {
     }
 };
 
+// The one flag every sink of a save checks.
+thread_local bool t_stopAtCalculation = false;
+
+inline void checkCalculation(const CellData& data)
+{
+    if (data.needsCalculation && t_stopAtCalculation)
+        throw NeedsCalculation{};
+}
+
 class RangeScan final : public CellSink {
 public:
-    void cell(uint32_t row, uint32_t col, const CellData&) override
+    void cell(uint32_t row, uint32_t col, const CellData& data) override
     {
+        checkCalculation(data);
         bounds.add(row, col);
         ++cells;
     }
@@ -70,6 +80,7 @@ public:
 
     void cell(uint32_t row, uint32_t col, const CellData& data) override
     {
+        checkCalculation(data);
         if (row < m_range.firstRow || row > m_range.lastRow || col < m_range.firstCol || col > m_range.lastCol)
             throw RangeMiss{};
         m_bounds.add(row, col);
@@ -168,6 +179,7 @@ public:
     ~CollectSink() { m_budget.set(MemoryBudget::UnorderedRows, 0); }
     void cell(uint32_t row, uint32_t col, const CellData& data) override
     {
+        checkCalculation(data);
         std::string text;
         m_renderer.render(data, text);
         if (text.capacity() > 15)  // longer texts live outside their string object
@@ -347,8 +359,12 @@ void CellRenderer::render(const CellData& cell, std::string& out) const
 
 void writeSheetCsv(BookReader& reader, const CellRenderer& renderer, size_t sheetIndex,
                    const std::filesystem::path& target, const std::string& bookName,
-                   const RowProgress& progress)
+                   const RowProgress& progress, bool stopAtCalculation)
 {
+    struct Flag {
+        explicit Flag(bool on) { t_stopAtCalculation = on; }
+        ~Flag() { t_stopAtCalculation = false; }
+    } flag(stopAtCalculation);
     csv::CsvWriter writer(target, target.string());
     // One streaming pass over a range fixed in advance; false when the cells did not fit it.
     auto streamInto = [&](const CellRange& range) {

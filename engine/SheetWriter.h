@@ -29,8 +29,12 @@ private:
 
 // Writes one sheet of a reader as CSV to `target`, computing the used range from the
 // cells (the stored dimension is tried first and checked while writing).
+// With `stopAtCalculation`, the first cell whose formula the application would calculate
+// on opening ends the save by throwing NeedsCalculation (nothing is written): the caller
+// then calculates the workbook and saves again from the calculated cells.
+struct NeedsCalculation {};
 void writeSheetCsv(BookReader& reader, const CellRenderer& renderer, size_t sheetIndex,
                    const std::filesystem::path& target, const std::string& bookName,
-                   const RowProgress& progress = {});
+                   const RowProgress& progress = {}, bool stopAtCalculation = false);
 
 }  // namespace tabulon::engine

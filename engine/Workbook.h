@@ -28,6 +28,21 @@ public:
     virtual void close() = 0;  // safe to call twice
 };
 
+// Notes for the user that are not failures: formulas of a sheet that could not be
+// calculated and had no stored result, a workbook too large to recalculate. One sentence
+// each. tabrun prints them on standard error; without a handler they are dropped.
+using NoticeHandler = std::function<void(const std::string& sentence)>;
+void setNoticeHandler(NoticeHandler handler);
+
+// Test seam: the clock (a serial date-time in the given date system) and the random source
+// (uniform in [0, 1)) that recalculation uses for NOW(), TODAY(), RAND() and kin. Empty
+// functions restore the real ones.
+struct VolatileSources {
+    std::function<double(bool date1904)> now;
+    std::function<double()> random;
+};
+void setVolatileSourcesForTests(VolatileSources sources);
+
 // Opens a workbook, recognising its format by content, never by name.
 std::unique_ptr<Workbook> openWorkbook(const std::filesystem::path& file);
 

@@ -29,8 +29,32 @@ uint32_t Book::addSheet(std::string name)
 
 uint32_t Book::addSource(SourceForm form, std::string body, std::string extra, uint32_t sheet, uint32_t row, uint32_t col)
 {
-    m_sources.push_back(Source{form, std::move(body), std::move(extra), sheet, row, col, nullptr, false});
+    m_sources.push_back(Source{form, std::move(body), std::move(extra), sheet, row, col, nullptr, false, false, {}});
     return uint32_t(m_sources.size() - 1);
+}
+
+void Book::defineSource(uint32_t source, SourceForm form, std::string body, std::string extra, uint32_t sheet, uint32_t row,
+                        uint32_t col)
+{
+    if (source >= m_sources.size())
+        return;
+    Source& s = m_sources[source];
+    s.form = form;
+    s.body = std::move(body);
+    s.extra = std::move(extra);
+    s.sheet = sheet;
+    s.row = row;
+    s.col = col;
+    s.parsed.reset();
+    s.tried = false;
+}
+
+void Book::setSourceArray(uint32_t source, const ArrayRange& range)
+{
+    if (source >= m_sources.size())
+        return;
+    m_sources[source].array = true;
+    m_sources[source].range = range;
 }
 
 void Book::addName(std::string_view name, int64_t sheetScope, uint32_t source)
@@ -64,7 +88,7 @@ void Book::addCell(uint32_t sheet, uint32_t row, uint32_t col, CellType type, do
     ++m_cellCount;
 }
 
-void Book::setFormula(uint32_t source, bool hasResult, bool calculate, const ArrayRange* arrayRange)
+void Book::setFormula(uint32_t source, bool hasResult, bool calculate)
 {
     if (m_lastSheet >= m_sheets.size() || m_sheets[m_lastSheet].order.empty() || source >= m_sources.size())
         return;
@@ -79,10 +103,6 @@ void Book::setFormula(uint32_t source, bool hasResult, bool calculate, const Arr
     fc.source = source;
     fc.hasResult = hasResult;
     fc.state = calculate || !hasResult ? State::Pending : State::Stored;
-    if (arrayRange) {
-        fc.array = true;
-        fc.arrayRange = *arrayRange;
-    }
     m_formulas.push_back(fc);
     slot.formula = uint32_t(m_formulas.size());
     s.cols[col].formulaPos.push_back(pos);
@@ -243,8 +263,14 @@ Value Book::cell(uint32_t sheet, uint32_t row, uint32_t col)
         FormulaCell& fc = m_formulas[s->formula - 1];
         if (fc.state == State::Pending)
             ensure(s->formula - 1);
-        if (fc.state == State::InProgress)
-            return Value::number(0);  // circular
+        if (fc.state == State::InProgress) {
+            // Its value is needed while it is being calculated: a cycle. Every formula on
+            // the stack from that one up takes part and shows 0, as in the application.
+            markCircular(s->formula - 1);
+            return Value::number(0);
+        }
+        if (fc.state == State::Pending)
+            return Value::number(0);  // beyond the nesting bound of dynamic references
         s = findSlot(sheet, row, col);
     }
     return slotValue(*s);
@@ -353,7 +379,7 @@ bool Book::resolveArea(const Token& t, const Position& at, Area& area) const
     return area.sheetLast < m_sheets.size() && area.sheetFirst <= area.sheetLast;
 }
 
-void Book::collectDependencies(const Formula& f, const Position& at, int depth, std::vector<uint32_t>& out, size_t stackBase)
+void Book::collectDependencies(const Formula& f, const Position& at, int depth, std::vector<uint32_t>& out)
 {
     for (const Token& t : f.tokens) {
         if (t.op == Op::Name && depth < kMaxNameDepth) {
@@ -362,7 +388,7 @@ void Book::collectDependencies(const Formula& f, const Position& at, int depth, 
                 for (const auto& [scope, src] : it->second)
                     if (scope < 0 || scope == int64_t(at.sheet))
                         if (const Formula* nf = parsedSource(src))
-                            collectDependencies(*nf, at, depth + 1, out, stackBase);
+                            collectDependencies(*nf, at, depth + 1, out);
             continue;
         }
         if (t.op != Op::Ref)
@@ -388,19 +414,24 @@ void Book::collectDependencies(const Formula& f, const Position& at, int depth, 
                 for (auto it = first; it != c.formulaPos.end() && c.rows[*it] <= a.rowLast; ++it) {
                     const uint32_t fi = c.slots[*it].formula - 1;
                     const State st = m_formulas[fi].state;
-                    if (st == State::Pending) {
+                    // Formulas under way are left to the evaluation: a range that holds the
+                    // formula itself is circular only if its value is read (INDEX(A:A, 2) in
+                    // A5 is not).
+                    if (st == State::Pending)
                         out.push_back(fi);
-                    } else if (st == State::InProgress) {
-                        // A cycle: every formula on the stack from that one up takes part.
-                        for (size_t k = m_stack.size(); k-- > stackBase;) {
-                            m_formulas[m_stack[k].formula].circular = true;
-                            if (m_stack[k].formula == fi)
-                                break;
-                        }
-                    }
                 }
             }
         }
+    }
+}
+
+void Book::markCircular(uint32_t formulaIndex)
+{
+    m_formulas[formulaIndex].circular = true;
+    for (size_t k = m_stack.size(); k-- > 0;) {
+        m_formulas[m_stack[k].formula].circular = true;
+        if (m_stack[k].formula == formulaIndex)
+            break;
     }
 }
 
@@ -431,7 +462,9 @@ void Book::ensure(uint32_t start)
             fc.state = State::InProgress;
             if (const Formula* f = parsedSource(fc.source)) {
                 std::vector<uint32_t> deps;
-                collectDependencies(*f, Position{fc.sheet, fc.row, fc.col, fc.array}, 0, deps, base);
+                const Source& src = m_sources[fc.source];
+                const Position at = src.array ? Position{fc.sheet, src.row, src.col, true} : Position{fc.sheet, fc.row, fc.col, false};
+                collectDependencies(*f, at, 0, deps);
                 for (auto it = deps.rbegin(); it != deps.rend(); ++it)
                     m_stack.push_back({*it, false});
             }
@@ -464,38 +497,53 @@ void Book::compute(uint32_t fi)
                 }
         result = Value::error(shown);
         ++m_sheets[fc.sheet].uncalculated;
+    } else if (m_sources[fc.source].array) {
+        // Array formulas are written for their anchor and evaluated there.
+        const Source& src = m_sources[fc.source];
+        result = evaluate(*f, fc.sheet, src.row, src.col, true);
     } else {
-        result = evaluate(*f, fc.sheet, fc.row, fc.col, fc.array);
+        result = evaluate(*f, fc.sheet, fc.row, fc.col, false);
     }
     FormulaCell& again = m_formulas[fi];
+    if (again.circular)
+        result = Value::number(0);
     again.state = State::Done;
     storeResult(again, result);
 }
 
 void Book::storeResult(FormulaCell& fc, const Value& v)
 {
-    if (!fc.array) {
+    const Source& src = m_sources[fc.source];
+    if (!src.array) {
         if (Slot* s = findSlot(fc.sheet, fc.row, fc.col))
             storeValue(*s, v.isArray() ? (v.asArray().cells.empty() ? Value::error(ErrorCode::Value) : v.asArray().cells[0]) : v);
         return;
     }
-    // An array formula fills its range; a single value fills every cell of it, a single row
-    // or column repeats, cells beyond the result's size show #N/A.
-    const ArrayRange& r = fc.arrayRange;
-    for (uint32_t row = r.rowFirst; row <= r.rowLast && row < kRows; ++row)
-        for (uint32_t col = r.colFirst; col <= r.colLast && col < kCols; ++col) {
-            Slot* s = findSlot(fc.sheet, row, col);
-            if (!s || (s->formula && s->formula - 1 != uint32_t(&fc - m_formulas.data())))
-                continue;
-            Value e = v;
-            if (v.isArray()) {
-                const Array& a = v.asArray();
-                const uint32_t i = row - r.rowFirst, j = col - r.colFirst;
-                const uint32_t ii = a.rows == 1 ? 0 : i, jj = a.cols == 1 ? 0 : j;
-                e = ii < a.rows && jj < a.cols ? a.at(ii, jj) : Value::error(ErrorCode::NA);
-            }
-            storeValue(*s, e);
-        }
+    // An array formula fills its range: a single value every cell, a single row or column
+    // repeats, cells beyond the result's size show #N/A. The cell of each formula takes its
+    // element; the anchor also fills the cells of the range that hold no formula.
+    const ArrayRange& r = src.range;
+    auto element = [&](uint32_t row, uint32_t col) {
+        if (!v.isArray())
+            return v;
+        const Array& a = v.asArray();
+        const uint32_t i = row - r.rowFirst, j = col - r.colFirst;
+        const uint32_t ii = a.rows == 1 ? 0 : i, jj = a.cols == 1 ? 0 : j;
+        return ii < a.rows && jj < a.cols ? a.at(ii, jj) : Value::error(ErrorCode::NA);
+    };
+    const bool inside = fc.row >= r.rowFirst && fc.row <= r.rowLast && fc.col >= r.colFirst && fc.col <= r.colLast;
+    if (Slot* s = findSlot(fc.sheet, fc.row, fc.col))
+        storeValue(*s, inside ? element(fc.row, fc.col) : element(r.rowFirst, r.colFirst));
+    if (fc.row != r.rowFirst || fc.col != r.colFirst)
+        return;
+    // Bounded by the cells stored in the range, not by its size.
+    for (uint32_t col = r.colFirst; col <= r.colLast && col < kCols && col < m_sheets[fc.sheet].cols.size(); ++col) {
+        Column& c = m_sheets[fc.sheet].cols[col];
+        size_t p = size_t(std::lower_bound(c.rows.begin(), c.rows.end(), r.rowFirst) - c.rows.begin());
+        for (; p < c.rows.size() && c.rows[p] <= r.rowLast; ++p)
+            if (!c.slots[p].formula)
+                storeValue(c.slots[p], element(c.rows[p], col));
+    }
 }
 
 void Book::calculate()

@@ -32,6 +32,16 @@ public:
     // A formula body as stored, written for the cell (sheet, row, col); shared and array
     // formulas add it once and point every cell of the group at it. Returns its id.
     uint32_t addSource(SourceForm form, std::string body, std::string extra, uint32_t sheet, uint32_t row, uint32_t col);
+    // Sets the body of a source added empty (a shared or array group whose body the file
+    // stores after its first cell).
+    void defineSource(uint32_t source, SourceForm form, std::string body, std::string extra, uint32_t sheet, uint32_t row,
+                      uint32_t col);
+    // Makes a source an array formula filling `range` (its first cell is the anchor the body
+    // is written for).
+    struct ArrayRange {
+        uint32_t rowFirst = 0, colFirst = 0, rowLast = 0, colLast = 0;
+    };
+    void setSourceArray(uint32_t source, const ArrayRange& range);
     // A defined name; sheetScope -1 for workbook scope.
     void addName(std::string_view name, int64_t sheetScope, uint32_t source);
 
@@ -39,13 +49,9 @@ public:
     // an earlier one). Text is copied.
     void addCell(uint32_t sheet, uint32_t row, uint32_t col, CellType type, double number, std::string_view text, uint32_t style);
     // Makes the cell added last a formula cell. `hasResult`: its stored value is a result;
-    // `calculate`: it must be calculated (otherwise the stored result stands unless some
-    // calculated formula needs it and it has none). `arrayRange`: for the anchor of an
-    // array formula, the cells its result fills (rows/cols in sheet coordinates).
-    struct ArrayRange {
-        uint32_t rowFirst = 0, colFirst = 0, rowLast = 0, colLast = 0;
-    };
-    void setFormula(uint32_t source, bool hasResult, bool calculate, const ArrayRange* arrayRange = nullptr);
+    // `calculate`: it must be calculated (otherwise the stored result stands, also when a
+    // calculated formula reads it; without a result it is calculated regardless).
+    void setFormula(uint32_t source, bool hasResult, bool calculate);
 
     uint64_t cellCount() const { return m_cellCount; }
     // Approximate bytes held by the model.
@@ -117,8 +123,6 @@ private:
         State state = State::Stored;
         bool hasResult = false;
         bool circular = false;
-        bool array = false;
-        ArrayRange arrayRange;
     };
     struct Source {
         SourceForm form;
@@ -126,6 +130,8 @@ private:
         uint32_t sheet, row, col;
         std::shared_ptr<const Formula> parsed;
         bool tried = false;
+        bool array = false;
+        ArrayRange range;
     };
     struct Position {
         uint32_t sheet = 0, row = 0, col = 0;
@@ -139,7 +145,8 @@ private:
     void storeResult(FormulaCell& fc, const Value& v);
     void storeValue(Slot& slot, const Value& v);
     void ensure(uint32_t formulaIndex);
-    void collectDependencies(const Formula& f, const Position& at, int depth, std::vector<uint32_t>& out, size_t stackBase);
+    void collectDependencies(const Formula& f, const Position& at, int depth, std::vector<uint32_t>& out);
+    void markCircular(uint32_t formulaIndex);
     void compute(uint32_t formulaIndex);
     void finishLoading();
     bool resolveArea(const Token& t, const Position& at, Area& area) const;

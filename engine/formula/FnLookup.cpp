@@ -547,7 +547,25 @@ Value fnIndirect(std::span<const Value> args, Context& ctx)
     return Value::ref(a);
 }
 
+// TRANSPOSE(array): rows become columns.
+Value fnTranspose(std::span<const Value> args, Context& ctx)
+{
+    const Value a = args[0].isRef() ? refToArray(args[0], ctx) : args[0];
+    if (!a.isArray())
+        return a;
+    const Array& in = a.asArray();
+    auto out = std::make_shared<Array>();
+    out->rows = in.cols;
+    out->cols = in.rows;
+    out->cells.reserve(in.cells.size());
+    for (uint32_t r = 0; r < out->rows; ++r)
+        for (uint32_t c = 0; c < out->cols; ++c)
+            out->cells.push_back(in.at(c, r));
+    return Value::array(out);
+}
+
 constexpr FunctionInfo kLookup[] = {
+    {"TRANSPOSE", 1, 1, ArgMode::Values, false, fnTranspose, true},
     {"VLOOKUP", 3, 4, ArgMode::Values, false, fnVlookup},
     {"HLOOKUP", 3, 4, ArgMode::Values, false, fnHlookup},
     {"XLOOKUP", 3, 6, ArgMode::Values, false, fnXlookup},

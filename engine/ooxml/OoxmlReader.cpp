@@ -51,6 +51,7 @@ public:
 
     const std::vector<SheetInfo>& sheets() const override { return m_sheets; }
     bool date1904() const override { return m_date1904; }
+    const FormulaFacts& formulaFacts() const override { return m_facts; }
     const StyleTable& styles() const override { return m_styles; }
     std::optional<CellRange> dimension(size_t sheetIndex) override;
     void readSheet(size_t sheetIndex, CellSink& sink) override;
@@ -72,7 +73,12 @@ private:
             if (root && x.name() != "workbook")
                 fail("not a workbook this program can read (its main part is not a workbook)");
             root = false;
-            if (x.name() == "workbookPr") {
+            if (x.name() == "calcPr") {
+                if (auto v = x.attribute("fullCalcOnLoad"))
+                    m_facts.calculateAll = ooxml::isTrue(*v);
+            } else if (x.name() == "definedName") {
+                readDefinedName(x);
+            } else if (x.name() == "workbookPr") {
                 if (auto v = x.attribute("date1904"))
                     m_date1904 = ooxml::isTrue(*v);
             } else if (x.name() == "sheet") {
@@ -102,6 +108,41 @@ private:
         }
         if (m_sheets.empty())
             fail("the workbook has no sheets");
+    }
+
+    // <definedName name=".." localSheetId="..">formula</definedName>; hidden built-in names
+    // (_xlnm.Print_Area, ...) are kept too: formulas rarely use them, and they do no harm.
+    void readDefinedName(XmlScanner& x)
+    {
+        DefinedName name;
+        if (auto v = x.attribute("name"))
+            XmlScanner::decode(*v, name.name);
+        if (auto v = x.attribute("localSheetId")) {
+            uint32_t sheet = 0;
+            if (ooxml::parseUnsigned(*v, sheet))
+                name.sheet = sheet;
+        }
+        const uint32_t depth = x.depth();
+        if (x.selfClosing()) {
+            x.skipElement();
+            return;
+        }
+        for (;;) {
+            const Token t = x.next();
+            if (t == Token::Text) {
+                x.appendText(name.body);
+                if (name.body.size() > 65536)
+                    fail("a defined name is longer than this program accepts");
+            } else if (t == Token::EndTag && x.depth() < depth) {
+                break;
+            } else if (t == Token::StartTag) {
+                x.skipElement();
+            } else if (t == Token::End) {
+                fail("the workbook part ends early");
+            }
+        }
+        if (!name.name.empty())
+            m_facts.names.push_back(std::move(name));
     }
 
     void readStyles()
@@ -260,6 +301,7 @@ private:
     std::vector<SheetInfo> m_sheets;
     std::vector<Sheet> m_parts;
     bool m_date1904 = false;
+    FormulaFacts m_facts;
     StyleTable m_styles;
     std::string m_stylesPart, m_stringsPart;
     ooxml::SharedStrings m_strings;
@@ -317,7 +359,8 @@ void OoxmlReader::readSheet(size_t sheetIndex, CellSink& sink)
             }
         });
     };
-    if (m_zip->statedSize(index) <= kWholeUpTo) {
+    // Formulas travel by pointer, which the pipe between threads does not carry.
+    if (m_zip->statedSize(index) <= kWholeUpTo || sink.wantsFormulas()) {
         parse(sink);
         return;
     }

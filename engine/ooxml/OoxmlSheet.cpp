@@ -260,7 +260,10 @@ namespace {
 // (attributes), its content as written (<v>, <is>, <f>) and the value that content makes.
 class SheetDataReader {
 public:
-    SheetDataReader(XmlScanner& x, CellSink& sink, const SheetContext& context) : m_x(x), m_sink(sink), m_context(context) {}
+    SheetDataReader(XmlScanner& x, CellSink& sink, const SheetContext& context)
+        : m_x(x), m_sink(sink), m_context(context), m_wantsFormulas(sink.wantsFormulas())
+    {
+    }
 
     void run()
     {
@@ -292,6 +295,13 @@ private:
     struct Content {
         bool hasValue = false, hasInline = false, hasFormula = false;
         std::string_view raw;  // the <v> text, entities decoded
+        // <f>: the text (entities decoded; only when formulas are wanted) and attributes.
+        std::string_view formula;
+        enum class FormulaType : uint8_t { Normal, Shared, Array } formulaType = FormulaType::Normal;
+        bool alwaysCalc = false;
+        bool hasGroup = false;
+        uint32_t group = 0;
+        std::string_view ref;
     };
 
     [[noreturn]] void bad(const std::string& what) const
@@ -337,7 +347,45 @@ private:
         if (!content.hasValue && !content.hasInline && !content.hasFormula && cell.style == 0)
             return;
         setValue(type, content, cell);
+        FormulaData formula;
+        if (content.hasFormula) {
+            // Some producers write an empty <v/> for a result they never calculated; only a
+            // text result can be empty.
+            const bool hasResult = content.hasInline || (content.hasValue && (!content.raw.empty() || type == Type::String));
+            cell.needsCalculation = !hasResult || content.alwaysCalc;
+            if (m_wantsFormulas)
+                describeFormula(content, row, col, hasResult, formula, cell);
+        }
         m_sink.cell(row, col, cell);
+    }
+
+    // The formula of a cell for sinks that want formulas. The first cell of a shared group
+    // carries its text: the group's body is reported before the cell itself.
+    void describeFormula(const Content& content, uint32_t row, uint32_t col, bool hasResult, FormulaData& f,
+                         CellData& cell)
+    {
+        f.form = FormulaData::Form::A1;
+        f.hasResult = hasResult;
+        f.alwaysCalc = content.alwaysCalc;
+        f.body = content.formula;
+        if (content.formulaType == Content::FormulaType::Shared && content.hasGroup) {
+            if (!content.formula.empty()) {
+                FormulaData group = f;
+                group.kind = FormulaData::Kind::Group;
+                group.group = content.group;
+                group.range = parseRangeRef(content.ref).value_or(CellRange{row, col, row, col});
+                group.range.firstRow = row;  // the body is written for this cell
+                group.range.firstCol = col;
+                m_sink.sharedFormula(group);
+            }
+            f.kind = FormulaData::Kind::Shared;
+            f.group = content.group;
+            f.body = {};
+        } else if (content.formulaType == Content::FormulaType::Array) {
+            f.array = true;
+            f.range = parseRangeRef(content.ref).value_or(CellRange{row, col, row, col});
+        }
+        cell.formula = &f;
     }
 
     // The reference (r), style (s) and type (t) of the current <c>.
@@ -389,8 +437,14 @@ private:
         }
         usePrefixOfCurrentTag();
         std::string_view formula;
-        if (m_x.tryTextElement(m_fName, formula))
+        if (m_x.tryTextElement(m_fName, formula)) {
             content.hasFormula = true;
+            if (m_wantsFormulas) {
+                m_formula.clear();
+                XmlScanner::decode(formula, m_formula);
+                content.formula = m_formula;
+            }
+        }
         bool done = false;
         if (m_x.tryTextElement(m_vName, content.raw)) {
             content.hasValue = true;
@@ -440,12 +494,55 @@ private:
             } else if (m_x.name() == "is") {
                 content.hasInline = true;
                 collectText(m_x, m_inlineText, "a cell");
+            } else if (m_x.name() == "f") {
+                content.hasFormula = true;
+                readFormula(content);
             } else {
-                content.hasFormula = content.hasFormula || m_x.name() == "f";
-                m_x.skipElement();  // <f>, extensions
+                m_x.skipElement();  // extensions
             }
         }
         content.raw = m_value;
+    }
+
+    // An <f> element with attributes (its start tag just read): shared and array formulas,
+    // and ca="1" (calculate on every load).
+    void readFormula(Content& content)
+    {
+        for (const auto& a : m_x.attributes()) {
+            if (a.name == "ca") {
+                content.alwaysCalc = isTrue(a.value);
+            } else if (a.name == "t") {
+                content.formulaType = a.value == "shared"  ? Content::FormulaType::Shared
+                                      : a.value == "array" ? Content::FormulaType::Array
+                                                           : Content::FormulaType::Normal;
+            } else if (a.name == "si") {
+                content.hasGroup = parseUnsigned(a.value, content.group);
+            } else if (a.name == "ref") {
+                m_formulaRef.assign(a.value);
+                content.ref = m_formulaRef;
+            }
+        }
+        if (!m_wantsFormulas) {
+            m_x.skipElement();
+            return;
+        }
+        m_formula.clear();
+        const uint32_t depth = m_x.depth();
+        for (;;) {
+            const Token t = m_x.next();
+            if (t == Token::Text) {
+                m_x.appendText(m_formula);
+                if (m_formula.size() > XmlScanner::kMaxToken)
+                    m_x.fail("a formula is larger than this program accepts");
+            } else if (t == Token::EndTag && m_x.depth() < depth) {
+                break;
+            } else if (t == Token::StartTag) {
+                m_x.skipElement();
+            } else if (t == Token::End) {
+                m_x.fail("it ends early");
+            }
+        }
+        content.formula = m_formula;
     }
 
     // The text of a <v> element (its start tag just read), appended to m_value.
@@ -532,10 +629,11 @@ private:
     XmlScanner& m_x;
     CellSink& m_sink;
     const SheetContext& m_context;
+    bool m_wantsFormulas;
     uint32_t m_row = 0;
     bool m_anyRow = false;
     uint32_t m_nextCol = 0;
-    std::string m_value, m_inlineText, m_escaped;
+    std::string m_value, m_inlineText, m_escaped, m_formula, m_formulaRef;
     // Names with the prefix the file uses, for the scanner's shortcuts.
     std::string m_prefix = "\x01", m_cName, m_vName, m_fName;
 };

@@ -154,6 +154,17 @@ TEST(EvaluatorBook, EveryCellOfACycleShowsZero)
     EXPECT_EQ(f.shown("E1"), num(1));
 }
 
+TEST(EvaluatorBook, ARangeHoldingTheFormulaIsCircularOnlyWhenItsValueIsRead)
+{
+    BookFixture f;
+    f.number("A1", 5);
+    f.formula("A2", "INDEX(A1:A3,1)*2");  // A1:A3 holds A2, but only A1 is read
+    f.formula("A3", "ROWS(A1:A3)+COLUMN(A3)");
+    f.book.calculate();
+    EXPECT_EQ(f.shown("A2"), num(10));
+    EXPECT_EQ(f.shown("A3"), num(4));
+}
+
 TEST(EvaluatorBook, LongChainsNeedNoDeepRecursion)
 {
     // Each cell adds one to the cell above; evaluating the last first walks 200,000 cells.

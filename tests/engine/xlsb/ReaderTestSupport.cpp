@@ -16,6 +16,15 @@
 
 namespace tabulon::test {
 
+namespace {
+// Workbooks recalculated in tests see a fixed clock (2024-01-15 12:00) and random source, so
+// that NOW(), TODAY() and RAND() give the same golden files every day.
+const bool g_fixedVolatileSources = [] {
+    engine::setVolatileSourcesForTests({[](bool date1904) { return 45306.5 - (date1904 ? 1462 : 0); }, [] { return 0.5; }});
+    return true;
+}();
+}  // namespace
+
 std::ostream& operator<<(std::ostream& out, const SeenCell& cell)
 {
     return out << "{" << cell.row << "," << cell.col << " kind " << int(cell.kind) << " number " << cell.number
