@@ -571,6 +571,79 @@ void Book::forEachCell(uint32_t sheet, const std::function<void(const CellOut&)>
     }
 }
 
+namespace {
+// The key under which a value is indexed: equal keys for values the lookups call equal
+// (same type; text without regard to case).
+std::string indexKey(const Value& v)
+{
+    std::string key(1, char('0' + int(v.type())));
+    if (v.isText()) {
+        key += foldCase(v.asText());
+    } else {
+        const double n = v.asNumber() == 0 ? 0.0 : v.asNumber();
+        key.append(reinterpret_cast<const char*>(&n), sizeof n);
+    }
+    return key;
+}
+}  // namespace
+
+const Book::LookupIndex& Book::lookupIndex(const Area& a)
+{
+    std::string id(reinterpret_cast<const char*>(&a), sizeof a);
+    auto it = m_indexes.find(id);
+    if (it != m_indexes.end())
+        return it->second;
+    LookupIndex index;
+    forEachCell(a, [&](uint32_t, uint32_t row, uint32_t col, const Value& v) {
+        if (v.isBlank() || v.isError())
+            return true;
+        auto [e, added] = index.entries.try_emplace(indexKey(v), (row - a.rowFirst) + (col - a.colFirst), 0);
+        ++e->second.second;
+        return true;
+    });
+    return m_indexes.emplace(std::move(id), std::move(index)).first->second;
+}
+
+std::optional<uint32_t> Book::findFirstEqual(const Area& a, const Value& key)
+{
+    // Only for settled areas: while formulas in it are pending the index could go stale.
+    if (a.sheetFirst != a.sheetLast || (a.rows() != 1 && a.cols() != 1) || key.isBlank() || key.isError() || !areaSettled(a))
+        return Context::findFirstEqual(a, key);
+    const LookupIndex& index = lookupIndex(a);
+    auto it = index.entries.find(indexKey(key));
+    if (it == index.entries.end())
+        return std::nullopt;
+    return it->second.first;
+}
+
+uint64_t Book::countEqual(const Area& a, const Value& key)
+{
+    if (a.sheetFirst != a.sheetLast || (a.rows() != 1 && a.cols() != 1) || key.isBlank() || key.isError() || !areaSettled(a))
+        return Context::countEqual(a, key);
+    const LookupIndex& index = lookupIndex(a);
+    auto it = index.entries.find(indexKey(key));
+    return it == index.entries.end() ? 0 : it->second.second;
+}
+
+bool Book::areaSettled(const Area& a)
+{
+    // Every formula in the area calculated (or standing on its stored result).
+    if (a.sheetFirst >= m_sheets.size())
+        return true;
+    Sheet& s = m_sheets[a.sheetFirst];
+    for (uint32_t ci = a.colFirst; ci <= a.colLast && ci < s.cols.size(); ++ci) {
+        Column& c = s.cols[ci];
+        auto first = std::lower_bound(c.formulaPos.begin(), c.formulaPos.end(), a.rowFirst,
+                                      [&](uint32_t pos, uint32_t row) { return c.rows[pos] < row; });
+        for (auto it = first; it != c.formulaPos.end() && c.rows[*it] <= a.rowLast; ++it) {
+            const State st = m_formulas[c.slots[*it].formula - 1].state;
+            if (st != State::Done && st != State::Stored)
+                return false;
+        }
+    }
+    return true;
+}
+
 uint64_t Book::uncalculated(uint32_t sheet) const
 {
     return sheet < m_sheets.size() ? m_sheets[sheet].uncalculated : 0;

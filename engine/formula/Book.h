@@ -88,6 +88,8 @@ public:
     bool date1904() const override { return m_date1904; }
     double now() override { return m_now; }
     double random() override;
+    std::optional<uint32_t> findFirstEqual(const Area& vector, const Value& key) override;
+    uint64_t countEqual(const Area& area, const Value& key) override;
 
     // Evaluates a formula as the cell at that position would show it: a reference becomes
     // its value (or, in array mode, an array of values).
@@ -179,6 +181,15 @@ private:
     int m_nameDepth = 0;
     double m_now = 0;
     std::function<double()> m_random;
+    // Exact-match indexes of one-column (or one-row) areas, built on first use: value key ->
+    // (first offset, count). Lookups into the same table from thousands of rows then cost
+    // one hash probe each.
+    struct LookupIndex {
+        std::unordered_map<std::string, std::pair<uint32_t, uint64_t>> entries;
+    };
+    const LookupIndex& lookupIndex(const Area& area);
+    bool areaSettled(const Area& area);
+    std::unordered_map<std::string, LookupIndex> m_indexes;
     std::mt19937_64 m_rng{std::random_device{}()};
 };
 

@@ -353,6 +353,12 @@ Value foldMatches(Fold fold, const Value* valueRange, std::span<const Value> pai
 
 Value fnCountIf(std::span<const Value> args, Context& ctx)
 {
+    // A plain value counted in one column or row: answered from the evaluator's index.
+    if (args[0].isRef() && args[0].areas().size() == 1) {
+        const Criterion c(ctx.scalar(args[1]), ctx.date1904());
+        if (const Value* v = c.plainEquality(); v && !v->isText())
+            return Value::number(double(ctx.countEqual(args[0].areas()[0], *v)));
+    }
     return foldMatches(Fold::Count, nullptr, args, ctx);
 }
 

@@ -51,6 +51,11 @@ class Criterion {
 public:
     Criterion(const Value& criterion, bool date1904);
     bool matches(const Value& cell) const;
+    // The value a plain "equals" criterion (no wildcards, not empty) compares with.
+    const Value* plainEquality() const
+    {
+        return m_op == Op::Eq && !m_wildcard && !m_emptyOperand && !m_operand.isError() ? &m_operand : nullptr;
+    }
 
 private:
     enum class Op : uint8_t { Eq, Ne, Lt, Le, Gt, Ge } m_op = Op::Eq;
