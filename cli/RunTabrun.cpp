@@ -222,17 +222,17 @@ int Run::runConversion()
             target += folderName;
         // A link there would take the workbook's files into some other folder.
         std::error_code linkError;
-        if (subfolders && fs::is_symlink(fs::path(target), linkError)) {
+        if (subfolders && fs::is_symlink(core::toPath(target), linkError)) {
             problem(inQuotes(target) + " is a symbolic link, which is not followed; " + inQuotes(path) +
                     " was not converted.");
             continue;
         }
         if (core::pathKind(target) != PathKind::Folder) {
             std::error_code ec;
-            fs::create_directory(fs::path(target), ec);
+            fs::create_directory(core::toPath(target), ec);
             // A folder the rules cannot see (a hidden one) may still be there; use it.
             std::error_code isDirError;
-            if (!fs::is_directory(fs::path(target), isDirError)) {
+            if (!fs::is_directory(core::toPath(target), isDirError)) {
                 const std::string reason = ec ? lowerFirst(ec.message()) : "a file of that name exists";
                 problem("cannot create the folder " + inQuotes(target) + " for " + inQuotes(path) + ": " + reason +
                         "; the run stopped there.");
@@ -255,7 +255,7 @@ void Run::convertWorkbookFile(const std::string& path, std::string target)
     std::unique_ptr<core::Spreadsheet> app;
     try {
         std::error_code ec;
-        const fs::path file(path);
+        const fs::path file = core::toPath(path);
         if (!fs::is_regular_file(file, ec)) {
             problem(inQuotes(path) + " is gone; nothing was converted from it.");
             return;
@@ -278,7 +278,7 @@ void Run::convertWorkbookFile(const std::string& path, std::string target)
             const std::string csvFile = target + name + ".csv";
             if (!m_settings.overwriteExisting && core::pathKind(csvFile) == PathKind::File)
                 continue;
-            app->saveWorksheetAs(i, csvFile, core::kCsvFileFormat, [this](uint64_t rows) { m_progress.rows(rows); });
+            app->saveWorksheetAs(i, core::toPath(csvFile), core::kCsvFileFormat, [this](uint64_t rows) { m_progress.rows(rows); });
         }
         app->close();
         app->quit();
@@ -301,7 +301,7 @@ bool collectWorkbooks(const std::string& folder, std::vector<std::string>& files
     if (prefix.empty() || prefix.back() != core::kPathSeparator)
         prefix += core::kPathSeparator;
     std::error_code ec;
-    const std::vector<std::string> names = core::workbookNamesIn(fs::path(folder), ec);
+    const std::vector<std::string> names = core::workbookNamesIn(core::toPath(folder), ec);
     if (ec) {
         problem = "cannot list the folder " + inQuotes(folder) + ": " + lowerFirst(ec.message()) + "; nothing was converted.";
         return false;
@@ -321,7 +321,7 @@ std::string workbookFolderName(const std::string& path)
     if (path.empty())
         return {};
     std::error_code ec;
-    const fs::path file(path);
+    const fs::path file = core::toPath(path);
     if (!fs::is_regular_file(file, ec))
         return {};
     std::string name = core::stripExtension(file.filename().string());

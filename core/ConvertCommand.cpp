@@ -82,7 +82,8 @@ std::string counted(int number, const char* noun)
 std::string duration(std::chrono::milliseconds elapsed)
 {
     const long long seconds = (elapsed.count() + 500) / 1000;
-    const auto twoDigits = [](long long n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+    // Minutes and seconds, 0 to 59.
+    const auto twoDigits = [](long long n) { return std::string{static_cast<char>('0' + n / 10), static_cast<char>('0' + n % 10)}; };
     if (seconds >= 3600)
         return std::to_string(seconds / 3600) + ":" + twoDigits(seconds / 60 % 60) + ":" + twoDigits(seconds % 60);
     return std::to_string(seconds / 60) + ":" + twoDigits(seconds % 60);
@@ -126,12 +127,12 @@ std::optional<BatchSummary> runConvert(const ConvertRequest& request, SheetSelec
         const std::string failed = "Convert " + name + " file failed!";
 
         std::error_code error;
-        if (!folderCreator()(folder, error) || error) {
+        if (!folderCreator()(toPath(folder), error) || error) {
             ++summary.failed;
             if (refusesWriting(error)) {
                 // Every other workbook would fail the same way: say it once and stop.
                 listener.showMessage("Cannot create folders in the output directory \""
-                                         + std::filesystem::path(folder).parent_path().string()
+                                         + toPath(folder).parent_path().string()
                                          + "\": " + error.message() + ". The conversion stops here.",
                                      MessageIcon::Critical);
                 summary.stopped = true;
@@ -146,7 +147,7 @@ std::optional<BatchSummary> runConvert(const ConvertRequest& request, SheetSelec
         job.position = int(i) + 1;
         job.entryText = entry.name;
         job.path = workbookPath(request.source, entry.name);
-        job.folder = folder;
+        job.folder = toPath(folder);
         job.namingMode = request.namingMode;
         switch (convertWorkbook(job, cache, counter, counting, random)) {
         case WorkbookResult::Converted:
@@ -187,7 +188,7 @@ std::optional<std::string> validateOutputDirectory(const std::string& text, int 
         outputDir.pop_back();
     if (pathKind(outputDir) != PathKind::Folder && typed) {
         std::error_code error;
-        std::filesystem::create_directory(outputDir, error);
+        std::filesystem::create_directory(toPath(outputDir), error);
         if (error) {
             listener.showMessage("Failed to create folder!", MessageIcon::Critical);
             return std::nullopt;

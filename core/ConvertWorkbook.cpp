@@ -7,12 +7,12 @@ namespace tabulon::core {
 
 std::filesystem::path workbookPath(const std::string& source, const std::string& entryText)
 {
-    const std::filesystem::path sourcePath(source);
+    const std::filesystem::path sourcePath = toPath(source);
     switch (pathKind(sourcePath)) {
     case PathKind::File:
         return sourcePath;
     case PathKind::Folder: {
-        const std::filesystem::path candidate = sourcePath / entryText;
+        const std::filesystem::path candidate = sourcePath / toPath(entryText);
         // An empty entry would name the folder itself, which is no workbook.
         if (!entryText.empty() && pathKind(candidate) == PathKind::File)
             return candidate;
@@ -51,7 +51,7 @@ WorkbookResult convertWorkbook(const WorkbookJob& job, const SheetSelection& cac
                 sheetName = application->worksheetName(i);
             }
             const std::filesystem::path file =
-                job.folder / (names.claim(csvBaseName(bookName, sheetName, job.namingMode, counter, random)) + ".csv");
+                job.folder / toPath(names.claim(csvBaseName(bookName, sheetName, job.namingMode, counter, random)) + ".csv");
             // Worksheet i of the worksheet list: a chart sheet before it cannot shift which sheet is saved.
             application->selectSheet(i);
             application->saveWorkbookAs(file, kCsvFileFormat, [&listener](uint64_t rows) { listener.rowsWritten(rows); });

@@ -24,9 +24,11 @@ public:
 
 // Characters a file name cannot carry. Besides the five the naming rules delete, a sheet
 // name taken from a crafted file must not reach another folder, so the separators and NUL
-// go too.
+// go too. Windows also refuses wildcards and control characters in names.
 bool forbidden(char c)
 {
+    if (kPathSeparator == '\\' && (c == '*' || c == '?' || (c > 0 && c < 32)))
+        return true;
     switch (c) {
     case ':':
     case '"':
@@ -52,7 +54,30 @@ size_t characterCount(std::string_view utf8)
     return n;
 }
 
+bool equalsIgnoringCase(std::string_view a, std::string_view b)
+{
+    return lowerAscii(a) == lowerAscii(b);
+}
+
 }  // namespace
+
+std::string avoidReservedName(std::string name)
+{
+    // Windows reads the part before the first dot, trailing spaces aside, as a device.
+    const size_t dot = name.find('.');
+    size_t end = dot == std::string::npos ? name.size() : dot;
+    while (end > 0 && name[end - 1] == ' ')
+        --end;
+    const std::string_view stem(name.data(), end);
+    bool reserved = false;
+    for (const char* device : {"CON", "PRN", "AUX", "NUL"})
+        reserved = reserved || equalsIgnoringCase(stem, device);
+    if (stem.size() == 4 && stem[3] >= '1' && stem[3] <= '9')
+        reserved = reserved || equalsIgnoringCase(stem.substr(0, 3), "COM") || equalsIgnoringCase(stem.substr(0, 3), "LPT");
+    if (reserved)
+        name.insert(end, "_");
+    return name;
+}
 
 RandomSource& clockRandomSource()
 {
@@ -101,6 +126,8 @@ std::string csvBaseName(std::string_view bookName, std::string_view sheetName, i
         const float suffix = std::floor(r * 100.0f + 1.0f);
         name += std::to_string(static_cast<long>(suffix));
     }
+    if (kPathSeparator == '\\')
+        name = avoidReservedName(std::move(name));
     return name;
 }
 

@@ -34,9 +34,16 @@ public:
 
 RandomSource& clockRandomSource();
 
+// A file name Windows can create: a reserved device name (CON, PRN, AUX, NUL, COM1 to COM9,
+// LPT1 to LPT9, in any case, alone or before a dot) gets "_" after it; "nul.x" becomes
+// "nul_.x". Other names come back unchanged.
+std::string avoidReservedName(std::string name);
+
 // The CSV file name without extension for sheet `sheetName` of the workbook whose name
 // without extension is `bookName`; never empty and never holding a path separator, so the
-// file always stays in its folder. `mode` is a NamingMode value (any other int is allowed).
+// file always stays in its folder. On Windows the name also holds no wildcard or control
+// character and is no reserved device name (see avoidReservedName). `mode` is a NamingMode
+// value (any other int is allowed).
 std::string csvBaseName(std::string_view bookName, std::string_view sheetName, int mode, SheetCounter& counter,
                         RandomSource& random = clockRandomSource());
 

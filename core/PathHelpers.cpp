@@ -34,14 +34,14 @@ PathKind kindOf(std::string_view text)
 
 #if defined(_WIN32)
     // Windows marks hidden and system entries by attribute rather than by name.
-    const DWORD attributes = GetFileAttributesW(std::filesystem::path(text).c_str());
+    const DWORD attributes = GetFileAttributesW(toPath(text).c_str());
     // Drive roots carry both attributes and still count as folders.
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) &&
         !name.empty() && name.back() != ':')
         return PathKind::Missing;
 #endif
     std::error_code ec;
-    const auto status = std::filesystem::status(std::filesystem::path(text), ec);
+    const auto status = std::filesystem::status(toPath(text), ec);
     if (ec)
         return PathKind::Missing;
     if (std::filesystem::is_directory(status))
@@ -57,6 +57,15 @@ PathKind pathKind(const std::filesystem::path& path) noexcept
 {
     try {
         return kindOf(path.string());
+    } catch (...) {
+        return PathKind::Missing;
+    }
+}
+
+PathKind pathKind(const std::string& utf8Path) noexcept
+{
+    try {
+        return kindOf(utf8Path);
     } catch (...) {
         return PathKind::Missing;
     }

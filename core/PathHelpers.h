@@ -15,6 +15,14 @@ enum class PathKind { Missing = 0, Folder = 1, File = 2 };
 // folder nor an ordinary file, or not reachable (a parent folder that cannot be searched).
 // Trailing separators are ignored, so "out/" names the folder "out"; "/" is a folder.
 PathKind pathKind(const std::filesystem::path& path) noexcept;
+PathKind pathKind(const std::string& utf8Path) noexcept;
+
+// Paths are UTF-8 text inside the program. On Windows a std::string would be read in the
+// ANSI code page; this reads it as UTF-8 everywhere (path::string() gives UTF-8 back).
+inline std::filesystem::path toPath(std::string_view utf8)
+{
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
 
 // The name cut before its last "."; a name without a dot comes back unchanged.
 // Knows nothing of folders: a dot in a folder part counts like any other.

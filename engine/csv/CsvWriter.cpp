@@ -1,12 +1,6 @@
 #include "CsvWriter.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 #include "../Error.h"
 
@@ -46,7 +40,7 @@ bool needsQuotes(std::string_view text)
 }  // namespace
 
 CsvWriter::CsvWriter(const std::filesystem::path& target, std::string displayName)
-    : m_target(target), m_displayName(std::move(displayName)), m_file(target), m_fd(m_file.fd())
+    : m_target(target), m_displayName(std::move(displayName)), m_file(target)
 {
     m_buffer.reserve(kFlushAt + 4096);
 }
@@ -114,34 +108,18 @@ void CsvWriter::restart()
 {
     m_buffer.clear();
     m_firstField = true;
-    if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0)
-        throw engine::Error(engine::cannotSave(m_target.string(), std::strerror(errno)));
-}
-
-void CsvWriter::writeAll(const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(m_fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw engine::Error(engine::cannotSave(m_target.string(), std::strerror(errno)));
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
+    m_file.truncate();
 }
 
 void CsvWriter::flush()
 {
-    writeAll(m_buffer.data(), m_buffer.size());
+    m_file.write(m_buffer.data(), m_buffer.size());
     m_buffer.clear();
 }
 
 void CsvWriter::commit()
 {
     flush();
-    m_fd = -1;
     m_file.commit();
 }
 

@@ -32,12 +32,10 @@ public:
 
 private:
     void flush();
-    void writeAll(const char* data, size_t size);
 
     std::filesystem::path m_target;
     std::string m_displayName;
     engine::AtomicFile m_file;
-    int m_fd;
     std::string m_buffer;
     bool m_firstField = true;
 };

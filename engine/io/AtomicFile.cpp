@@ -130,6 +130,26 @@ AtomicFile::~AtomicFile()
     releaseSlot(m_slot);
 }
 
+void AtomicFile::write(const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(m_fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(std::strerror(errno));
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+}
+
+void AtomicFile::truncate()
+{
+    if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0)
+        fail(std::strerror(errno));
+}
+
 void AtomicFile::fail(const std::string& reason) const
 {
     throw Error(cannotSave(m_target.string(), reason));

@@ -1,15 +1,11 @@
 #include "Cfb.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "../Error.h"
 #include "ByteCursor.h"
+#include "../platform/File.h"
 #include "Utf.h"
 
 namespace tabulon::engine {
@@ -44,13 +40,12 @@ std::shared_ptr<const FileBytes> FileBytes::open(const std::filesystem::path& fi
 {
     std::shared_ptr<FileBytes> bytes(new FileBytes);
     bytes->m_displayName = displayName;
-    bytes->m_fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (bytes->m_fd < 0)
+    try {
+        bytes->m_file = platform::InputFile::open(file);
+    } catch (const platform::SystemError&) {
         throw Error(describe(displayName, "the file cannot be opened"));
-    struct stat st {};
-    if (::fstat(bytes->m_fd, &st) != 0)
-        throw Error(describe(displayName, "the file cannot be read"));
-    bytes->m_size = static_cast<uint64_t>(st.st_size);
+    }
+    bytes->m_size = bytes->m_file->size();
     return bytes;
 }
 
@@ -71,11 +66,7 @@ std::shared_ptr<const FileBytes> FileBytes::own(std::string data)
     return bytes;
 }
 
-FileBytes::~FileBytes()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
+FileBytes::~FileBytes() = default;
 
 size_t FileBytes::read(uint64_t offset, void* out, size_t n) const
 {
@@ -96,13 +87,15 @@ size_t FileBytes::read(uint64_t offset, void* out, size_t n) const
             m_windowStart = at & ~uint64_t(4095);
             m_windowLength = 0;
             while (m_windowLength < kWindow && m_windowStart + m_windowLength < m_size) {
-                const ssize_t got = ::pread(m_fd, m_window.data() + m_windowLength, kWindow - m_windowLength,
-                                            static_cast<off_t>(m_windowStart + m_windowLength));
-                if (got < 0 && errno == EINTR)
-                    continue;
-                if (got <= 0)
+                size_t got = 0;
+                try {
+                    got = m_file->readAt(m_windowStart + m_windowLength, m_window.data() + m_windowLength,
+                                         kWindow - m_windowLength);
+                } catch (const platform::SystemError&) {
+                }
+                if (got == 0)
                     throw Error(describe(m_displayName, "the file cannot be read"));
-                m_windowLength += static_cast<size_t>(got);
+                m_windowLength += got;
             }
             if (at >= m_windowStart + m_windowLength)
                 break;

@@ -7,6 +7,10 @@
 #include <string_view>
 #include <vector>
 
+namespace tabulon::engine::platform {
+class InputFile;
+}
+
 namespace tabulon::engine {
 
 // The bytes of a file, read through a window of a few hundred kilobytes, so that memory
@@ -30,7 +34,7 @@ private:
     FileBytes() = default;
     const uint8_t* m_data = nullptr;  // bytes in memory, or null for a file read by window
     uint64_t m_size = 0;
-    int m_fd = -1;
+    std::unique_ptr<platform::InputFile> m_file;
     std::string m_displayName;
     std::string m_owned;
     mutable std::vector<uint8_t> m_window;

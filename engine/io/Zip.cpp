@@ -1,10 +1,5 @@
 #include "Zip.h"
 
-#include <zip.h>
-
-#include <isa-l/crc.h>
-#include <isa-l/igzip_lib.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -14,6 +9,8 @@
 
 #include "../Error.h"
 #include "../HandOff.h"
+#include "../platform/Inflate.h"
+#include "ZipDirectory.h"
 
 namespace tabulon::engine {
 namespace {
@@ -40,25 +37,27 @@ std::string lower(std::string_view s)
     return out;
 }
 
-std::string zipErrorText(int code)
-{
-    zip_error_t error;
-    zip_error_init_with_code(&error, code);
-    std::string text = zip_error_strerror(&error);
-    zip_error_fini(&error);
-    return text;
-}
+constexpr uint16_t kStored = 0;
+constexpr uint16_t kDeflated = 8;
 }  // namespace
+
+ZipArchive::ZipArchive() = default;
+ZipArchive::~ZipArchive() = default;
+
+void ZipArchive::open(const std::function<std::unique_ptr<ZipDirectory>()>& opener)
+{
+    try {
+        m_directory = opener();
+    } catch (const ZipDirectoryError& e) {
+        fail(e.what());
+    }
+}
 
 std::unique_ptr<ZipArchive> ZipArchive::openFile(const std::filesystem::path& file)
 {
     std::unique_ptr<ZipArchive> archive(new ZipArchive);
     archive->m_displayName = file.string();
-    int code = 0;
-    archive->m_zip = zip_open(file.c_str(), ZIP_RDONLY, &code);
-    if (!archive->m_zip)
-        archive->fail(code == ZIP_ER_NOZIP || code == ZIP_ER_INCONS ? "the file is damaged (its zip directory cannot be read)"
-                                                                    : "the zip package cannot be opened (" + zipErrorText(code) + ")");
+    archive->open([&] { return ZipDirectory::openFile(file); });
     std::ifstream in(file, std::ios::binary | std::ios::ate);
     const auto end = in.tellg();
     if (!in || end < 0)
@@ -79,20 +78,7 @@ std::unique_ptr<ZipArchive> ZipArchive::openMemory(const void* data, size_t size
 {
     std::unique_ptr<ZipArchive> archive(new ZipArchive);
     archive->m_displayName = std::move(displayName);
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t* source = zip_source_buffer_create(data, size, 0, &error);
-    if (!source) {
-        zip_error_fini(&error);
-        archive->fail("out of memory");
-    }
-    archive->m_zip = zip_open_from_source(source, ZIP_RDONLY, &error);
-    if (!archive->m_zip) {
-        zip_source_free(source);
-        zip_error_fini(&error);
-        archive->fail("the file is damaged (its zip directory cannot be read)");
-    }
-    zip_error_fini(&error);
+    archive->open([&] { return ZipDirectory::openMemory(data, size); });
     struct Bytes {
         const char* data;
         size_t size;
@@ -109,30 +95,20 @@ std::unique_ptr<ZipArchive> ZipArchive::openMemory(const void* data, size_t size
     return archive;
 }
 
-ZipArchive::~ZipArchive()
-{
-    if (m_zip)
-        zip_discard(m_zip);
-}
-
 void ZipArchive::index(ReadAt readAt, const void* context, uint64_t packageSize)
 {
     requireDisjointParts(readAt, context, packageSize);
-    const zip_int64_t count = zip_get_num_entries(m_zip, 0);
+    const auto& entries = m_directory->entries();
+    const size_t count = entries.size();
     uint64_t packed = 0;
-    for (zip_int64_t i = 0; i < count; ++i) {
-        zip_stat_t st;
-        zip_stat_init(&st);
-        if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(i), 0, &st) == 0 && (st.valid & ZIP_STAT_COMP_SIZE))
-            packed += std::min<uint64_t>(st.comp_size, packageSize);
-    }
+    for (const auto& entry : entries)
+        packed += std::min<uint64_t>(entry.packedSize, packageSize);
     const uint64_t slack = kRatioSlack * std::clamp<uint64_t>(static_cast<uint64_t>(count), 1, 16);
     m_inflateBudget = std::min(kPackageCap, kPackagePasses * (std::min(packed, packageSize) * kMaxRatio + slack));
-    for (zip_int64_t i = 0; i < count; ++i) {
-        const char* name = zip_get_name(m_zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
-        if (!name)
+    for (size_t i = 0; i < count; ++i) {
+        if (!entries[i].name)
             continue;
-        std::string_view n(name);
+        std::string_view n(*entries[i].name);
         while (!n.empty() && (n.front() == '/' || n.front() == '\\'))
             n.remove_prefix(1);
         m_lowerNames.emplace_back(lower(n), static_cast<uint64_t>(i));
@@ -164,7 +140,7 @@ uint64_t le64(const unsigned char* p)
 void ZipArchive::requireDisjointParts(ReadAt readAt, const void* context, uint64_t packageSize)
 {
     const std::string damaged = "the file is damaged (its zip directory cannot be read)";
-    const zip_int64_t expected = zip_get_num_entries(m_zip, 0);
+    const auto expected = static_cast<int64_t>(m_directory->entries().size());
     if (expected <= 0)
         return;
     // The end record: the last signature in the final 64 KiB that its comment length fits.
@@ -284,27 +260,22 @@ std::optional<uint64_t> ZipArchive::find(std::string_view name) const
 std::vector<std::string> ZipArchive::names() const
 {
     std::vector<std::string> out;
-    const zip_int64_t count = zip_get_num_entries(m_zip, 0);
-    for (zip_int64_t i = 0; i < count; ++i)
-        if (const char* name = zip_get_name(m_zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS))
-            out.emplace_back(name);
+    for (const auto& entry : m_directory->entries())
+        if (entry.name)
+            out.push_back(*entry.name);
     return out;
 }
 
 std::string ZipArchive::partName(uint64_t index) const
 {
-    const char* name = zip_get_name(m_zip, index, ZIP_FL_ENC_GUESS);
-    return name ? name : "?";
+    const auto& entries = m_directory->entries();
+    return index < entries.size() && entries[index].name ? *entries[index].name : "?";
 }
 
 bool ZipArchive::isEncrypted(uint64_t index) const
 {
-    std::lock_guard lock(m_lock);
-    zip_stat_t st;
-    zip_stat_init(&st);
-    if (zip_stat_index(m_zip, index, 0, &st) != 0)
-        return false;
-    return (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE;
+    const auto& entries = m_directory->entries();
+    return index < entries.size() && entries[index].encrypted;
 }
 
 void ZipArchive::fail(const std::string& what, std::optional<uint64_t> part) const
@@ -314,53 +285,38 @@ void ZipArchive::fail(const std::string& what, std::optional<uint64_t> part) con
 
 uint64_t ZipArchive::statedSize(uint64_t index) const
 {
-    std::lock_guard lock(m_lock);
-    zip_stat_t st;
-    zip_stat_init(&st);
-    if (zip_stat_index(m_zip, index, 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE))
-        return 0;
-    return st.size;
+    const auto& entries = m_directory->entries();
+    return index < entries.size() ? entries[index].size.value_or(0) : 0;
 }
 
-namespace {
-uint32_t crc32Of(uint32_t crc, const char* data, size_t size)
-{
-    return crc32_gzip_refl(crc, reinterpret_cast<const unsigned char*>(data), size);
-}
-}  // namespace
-
-// Inflates a part itself from its raw (compressed) bytes with ISA-L, which inflates XML two to
-// three times faster than zlib and keeps the CRC-32 of what it wrote on the way; the checks
-// stay in one place. Methods other than stored and deflated go through libzip.
+// Inflates a part itself from its raw (compressed) bytes with the platform's inflater, which
+// keeps the CRC-32 of what it wrote on the way; the checks stay in one place. Methods other
+// than stored and deflated go through the zip directory's library.
 class ZipStream::Inflater {
 public:
     Inflater(const ZipArchive& archive, uint64_t index) : m_archive(archive), m_index(index)
     {
         std::lock_guard lock(archive.m_lock);
-        zip_stat_t st;
-        zip_stat_init(&st);
-        if (zip_stat_index(archive.m_zip, index, 0, &st) != 0)
+        const auto& entries = archive.m_directory->entries();
+        if (index >= entries.size())
             archive.fail("the zip directory is damaged", index);
-        if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE)
+        const ZipEntry& entry = entries[index];
+        if (entry.encrypted)
             archive.fail("the workbook is password-protected", index);
-        const uint64_t compressed = (st.valid & ZIP_STAT_COMP_SIZE) ? st.comp_size : 0;
+        const uint64_t compressed = entry.packedSize;
         m_cap = std::min<uint64_t>(kAbsoluteCap, compressed * kMaxRatio + kRatioSlack);
-        if (st.valid & ZIP_STAT_SIZE)
-            m_statedSize = st.size;
-        if (st.valid & ZIP_STAT_CRC)
-            m_statedCrc = st.crc;
-        m_method = (st.valid & ZIP_STAT_COMP_METHOD) ? st.comp_method : ZIP_CM_DEFLATE;
-        const bool raw = m_method == ZIP_CM_DEFLATE || m_method == ZIP_CM_STORE;
-        m_file = zip_fopen_index(archive.m_zip, index, raw ? ZIP_FL_COMPRESSED : 0);
-        if (!m_file)
-            archive.fail(std::string("a part cannot be unpacked (") + zip_strerror(archive.m_zip) + ")", index);
-        if (m_method == ZIP_CM_DEFLATE) {
+        m_statedSize = entry.size;
+        m_statedCrc = entry.crc;
+        m_method = entry.method;
+        const bool raw = m_method == kDeflated || m_method == kStored;
+        try {
+            m_file = archive.m_directory->open(index, raw);
+        } catch (const ZipDirectoryError& e) {
+            archive.fail(e.what(), index);
+        }
+        if (m_method == kDeflated) {
             m_inflating = true;
-            // Not zeroed: 85 KB of decoding tables that isal_inflate_init and the block headers
-            // set up; clearing them would cost more than inflating a small part.
-            m_state.reset(new inflate_state);
-            isal_inflate_init(m_state.get());
-            m_state->crc_flag = ISAL_GZIP_NO_HDR;  // raw deflate, CRC-32 of the output kept
+            m_state = platform::RawInflater::create();
             m_inputSize = static_cast<size_t>(std::clamp<uint64_t>(compressed, 1024, kInput));
             m_input.reset(new char[m_inputSize]);
         }
@@ -369,7 +325,7 @@ public:
     ~Inflater()
     {
         std::lock_guard lock(m_archive.m_lock);
-        zip_fclose(m_file);
+        m_file.reset();
     }
 
     // Reads up to `size` bytes; 0 at the end, after the checks.
@@ -387,7 +343,7 @@ public:
             m_archive.fail("a part unpacks to far more data than its packed size allows (a zip bomb?)", m_index);
         m_archive.chargeInflated(n, m_index);
         if (m_checkCrc && !m_inflating)
-            m_crc = crc32Of(m_crc, buffer, n);
+            m_crc = platform::crc32(m_crc, buffer, n);
         return n;
     }
 
@@ -395,47 +351,52 @@ private:
     static constexpr size_t kInput = size_t(128) << 10;
 
     // Packed bytes the inflater has taken so far.
-    uint64_t consumed() const { return m_fetched - m_state->avail_in; }
+    uint64_t consumed() const { return m_fetched - m_state->pendingInput(); }
+
+    size_t readPart(char* buffer, size_t size)
+    {
+        std::lock_guard lock(m_archive.m_lock);
+        try {
+            return m_file->read(buffer, size);
+        } catch (const ZipDirectoryError& e) {
+            m_archive.fail(e.what(), m_index);
+        }
+    }
 
     size_t readRaw(char* buffer, size_t size)
     {
-        std::lock_guard lock(m_archive.m_lock);
-        const zip_int64_t n = zip_fread(m_file, buffer, size);
-        if (n < 0)
-            m_archive.fail(std::string("a part is damaged (") + zip_file_strerror(m_file) + ")", m_index);
-        if (m_method != ZIP_CM_STORE)
-            m_checkCrc = false;  // libzip checked it
-        return static_cast<size_t>(n);
+        const size_t n = readPart(buffer, size);
+        if (m_method != kStored)
+            m_checkCrc = false;  // the library checked it
+        return n;
     }
 
     size_t inflateSome(char* buffer, size_t size)
     {
-        inflate_state& z = *m_state;
-        z.next_out = reinterpret_cast<uint8_t*>(buffer);
-        z.avail_out = static_cast<uint32_t>(std::min<size_t>(size, 1u << 30));
-        while (z.avail_out > 0 && !m_streamEnd) {
-            if (z.avail_in == 0 && !m_inputEnd) {
-                std::lock_guard lock(m_archive.m_lock);
-                const zip_int64_t n = zip_fread(m_file, m_input.get(), m_inputSize);
-                if (n < 0)
-                    m_archive.fail(std::string("a part is damaged (") + zip_file_strerror(m_file) + ")", m_index);
+        platform::RawInflater& z = *m_state;
+        size_t produced = 0;
+        while (produced < size && !m_streamEnd) {
+            if (z.pendingInput() == 0 && !m_inputEnd) {
+                const size_t n = readPart(m_input.get(), m_inputSize);
                 m_inputEnd = n == 0;
-                m_fetched += static_cast<uint64_t>(n);
-                z.next_in = reinterpret_cast<uint8_t*>(m_input.get());
-                z.avail_in = static_cast<uint32_t>(n);
+                m_fetched += n;
+                z.setInput(m_input.get(), n);
             }
-            const uint32_t inBefore = z.avail_in, outBefore = z.avail_out;
-            if (isal_inflate(&z) < 0 || (inBefore > 0 && z.avail_in == inBefore && z.avail_out == outBefore))
+            const size_t inBefore = z.pendingInput();
+            size_t written = 0;
+            const auto status = z.inflate(buffer + produced, size - produced, written);
+            produced += written;
+            if (status == platform::RawInflater::Status::Invalid || (inBefore > 0 && z.pendingInput() == inBefore && written == 0))
                 m_archive.fail("a part is damaged (its compressed data is invalid)", m_index);
-            if (z.block_state == ISAL_BLOCK_FINISH)
+            if (status == platform::RawInflater::Status::End)
                 m_streamEnd = true;
             // Bits still held inside the inflater may yet give output once the input is
             // gone; a call that can take no input and gives nothing means the data ends early.
-            else if (m_inputEnd && inBefore == 0 && z.avail_out == outBefore)
+            else if (m_inputEnd && inBefore == 0 && written == 0)
                 m_archive.fail("a part is cut short", m_index);
         }
-        m_crc = z.crc;
-        return size - z.avail_out;
+        m_crc = z.crc();
+        return produced;
     }
 
     void finish()
@@ -449,14 +410,14 @@ private:
 
     const ZipArchive& m_archive;
     uint64_t m_index;
-    ::zip_file* m_file = nullptr;
-    uint16_t m_method = ZIP_CM_STORE;
+    std::unique_ptr<ZipMemberReader> m_file;
+    uint16_t m_method = kStored;
     bool m_inflating = false;
     bool m_streamEnd = false;
     bool m_inputEnd = false;
     bool m_done = false;
     bool m_checkCrc = true;
-    std::unique_ptr<inflate_state> m_state;  // about 40 KB of tables: on the heap
+    std::unique_ptr<platform::RawInflater> m_state;
     std::unique_ptr<char[]> m_input;
     size_t m_inputSize = 0;
     uint64_t m_total = 0;
@@ -542,12 +503,10 @@ std::string ZipArchive::readAll(uint64_t index, uint64_t cap) const
     // stops after some tens of megabytes, so no more than that is set aside before inflating.
     uint64_t expected = 0;
     {
-        std::lock_guard lock(m_lock);
-        zip_stat_t st;
-        zip_stat_init(&st);
-        if (zip_stat_index(m_zip, index, 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE) && (st.valid & ZIP_STAT_COMP_SIZE))
-            expected = std::min<uint64_t>({st.size, cap, kAbsoluteCap, st.comp_size * kMaxRatio + kRatioSlack,
-                                           kRunningSlack * 4});
+        const auto& entries = m_directory->entries();
+        if (index < entries.size() && entries[index].size)
+            expected = std::min<uint64_t>({*entries[index].size, cap, kAbsoluteCap,
+                                           entries[index].packedSize * kMaxRatio + kRatioSlack, kRunningSlack * 4});
     }
     auto s = stream(index);
     std::string out;

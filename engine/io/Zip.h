@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -9,11 +10,9 @@
 #include <string_view>
 #include <vector>
 
-struct zip;
-struct zip_file;
-
 namespace tabulon::engine {
 
+class ZipDirectory;
 class ZipStream;
 
 // A read-only zip package (the container of .xlsx, .xlsm, .xlsb and .ods). Every inflated
@@ -52,14 +51,15 @@ public:
     uint64_t inflatedTotal() const { return m_inflated.load(std::memory_order_relaxed); }
 
 private:
-    ZipArchive() = default;
+    ZipArchive();
+    void open(const std::function<std::unique_ptr<ZipDirectory>()>& opener);
     // `readAt(offset, buffer, size)` reads raw bytes of the package; false when it cannot.
     using ReadAt = bool (*)(const void* context, uint64_t offset, void* buffer, size_t size);
     void index(ReadAt readAt, const void* context, uint64_t packageSize);
     void requireDisjointParts(ReadAt readAt, const void* context, uint64_t packageSize);
 
-    ::zip* m_zip = nullptr;
-    // libzip is not thread-safe: a background inflater and the caller take turns.
+    std::unique_ptr<ZipDirectory> m_directory;
+    // The directory is not thread-safe: a background inflater and the caller take turns.
     mutable std::mutex m_lock;
     std::string m_displayName;
     std::vector<std::pair<std::string, uint64_t>> m_lowerNames;  // sorted, lower-cased

@@ -1,13 +1,11 @@
 #include "XlsCrypto.h"
 
-#include <nettle/arcfour.h>
-#include <nettle/md5.h>
-#include <nettle/sha1.h>
-
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "../io/ByteCursor.h"
+#include "../platform/Digest.h"
 
 namespace tabulon::engine::xls {
 namespace {
@@ -25,27 +23,17 @@ std::vector<uint8_t> utf16le(std::u16string_view text)
 
 std::array<uint8_t, 16> md5(const std::vector<uint8_t>& data)
 {
-    md5_ctx ctx;
-    md5_init(&ctx);
-    md5_update(&ctx, data.size(), data.data());
-    std::array<uint8_t, 16> out;
-    md5_digest(&ctx, out.size(), out.data());
-    return out;
+    return platform::md5(data.data(), data.size());
 }
 
 std::array<uint8_t, 20> sha1(const std::vector<uint8_t>& data)
 {
-    sha1_ctx ctx;
-    sha1_init(&ctx);
-    sha1_update(&ctx, data.size(), data.data());
-    std::array<uint8_t, 20> out;
-    sha1_digest(&ctx, out.size(), out.data());
-    return out;
+    return platform::sha1(data.data(), data.size());
 }
 }  // namespace
 
 struct Rc4Decryptor::State {
-    arcfour_ctx rc4;
+    std::optional<platform::Rc4> rc4;
 };
 
 Rc4Decryptor::Rc4Decryptor() : m_state(std::make_unique<State>()) {}
@@ -61,15 +49,15 @@ void Rc4Decryptor::rekey(uint32_t block)
     std::vector<uint8_t> input = m_base;
     for (int i = 0; i < 4; ++i)
         input.push_back(static_cast<uint8_t>(block >> (8 * i)));
-    uint8_t key[16] = {};
+    std::array<uint8_t, 16> key{};
     if (m_cryptoApi) {
         const auto h = sha1(input);
-        std::memcpy(key, h.data(), m_keyBytes);  // a 40-bit key is padded with zeros to 128 bits
+        std::memcpy(key.data(), h.data(), m_keyBytes);  // a 40-bit key is padded with zeros to 128 bits
     } else {
         const auto h = md5(input);
-        std::memcpy(key, h.data(), 16);
+        std::memcpy(key.data(), h.data(), 16);
     }
-    arcfour_set_key(&m_state->rc4, 16, key);
+    m_state->rc4.emplace(key);
     m_block = block;
 }
 
@@ -132,8 +120,8 @@ std::unique_ptr<Rc4Decryptor> Rc4Decryptor::create(std::string_view filepass, st
         }
         // The verifier and its hash are encrypted one after the other with block 0's key.
         d->rekey(0);
-        arcfour_crypt(&d->m_state->rc4, verifier.size(), verifier.data(), verifier.data());
-        arcfour_crypt(&d->m_state->rc4, verifierHash.size(), verifierHash.data(), verifierHash.data());
+        d->m_state->rc4->apply(verifier.data(), verifier.size());
+        d->m_state->rc4->apply(verifierHash.data(), verifierHash.size());
         bool ok;
         if (d->m_cryptoApi) {
             const auto h = sha1(verifier);
@@ -162,11 +150,11 @@ void Rc4Decryptor::apply(uint64_t offset, uint8_t* data, size_t size)
         }
         while (m_pos < offset) {
             const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof skipBuf, offset - m_pos));
-            arcfour_crypt(&m_state->rc4, n, skipBuf, skipBuf);
+            m_state->rc4->apply(skipBuf, n);
             m_pos += n;
         }
         const size_t take = static_cast<size_t>(std::min<uint64_t>(size, uint64_t(block + 1) * kBlockSize - offset));
-        arcfour_crypt(&m_state->rc4, take, data, data);
+        m_state->rc4->apply(data, take);
         data += take;
         size -= take;
         offset += take;

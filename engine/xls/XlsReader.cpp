@@ -416,7 +416,7 @@ private:
         }
         if (singleSheet) {
             SheetInfo info;
-            info.name = std::filesystem::path(m_name).stem().string();
+            info.name = std::filesystem::path(std::u8string(m_name.begin(), m_name.end())).stem().string();
             info.kind = substream == kChartType ? SheetKind::Chart
                         : substream == kMacroType ? SheetKind::Macro
                                                   : SheetKind::Worksheet;

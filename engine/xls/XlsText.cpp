@@ -1,74 +1,35 @@
 #include "XlsText.h"
 
-#include <iconv.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "../io/Utf.h"
+#include "../platform/Codepage.h"
 
 namespace tabulon::engine::xls {
 namespace {
-const char* iconvName(uint16_t id)
+// The Windows code page behind a CODEPAGE record's value: the pages old workbooks were
+// saved in, the same set on every system, and Windows-1252 for anything else (32769, the
+// Windows code page of old files, and 367, ASCII, among them).
+uint16_t windowsCodePage(uint16_t id)
 {
-    switch (id) {
-    case 437: return "CP437";
-    case 737: return "CP737";
-    case 775: return "CP775";
-    case 850: return "CP850";
-    case 852: return "CP852";
-    case 855: return "CP855";
-    case 857: return "CP857";
-    case 860: return "CP860";
-    case 861: return "CP861";
-    case 862: return "CP862";
-    case 863: return "CP863";
-    case 864: return "CP864";
-    case 865: return "CP865";
-    case 866: return "CP866";
-    case 869: return "CP869";
-    case 874: return "CP874";
-    case 932: return "CP932";
-    case 936: return "CP936";
-    case 949: return "CP949";
-    case 950: return "CP950";
-    case 1250: return "CP1250";
-    case 1251: return "CP1251";
-    case 1253: return "CP1253";
-    case 1254: return "CP1254";
-    case 1255: return "CP1255";
-    case 1256: return "CP1256";
-    case 1257: return "CP1257";
-    case 1258: return "CP1258";
-    case 1361: return "JOHAB";
-    case 10000: return "MACINTOSH";
-    case 10006: return "MAC-GREEK";
-    case 10007: return "MAC-CYRILLIC";
-    case 10029: return "MAC-CENTRALEUROPE";
-    case 10079: return "MAC-IS";
-    case 10081: return "MAC-TURKISH";
-    case 20866: return "KOI8-R";
-    case 21866: return "KOI8-U";
-    case 32768: return "MACINTOSH";  // the code page id of files saved on a Macintosh
-    default: return "CP1252";        // 1252, 32769 (the Windows code page of old files), 367 (ASCII), unknown
-    }
+    constexpr uint16_t kKnown[] = {437,  737,  775,  850,  852,  855,  857,  860,   861,   862,   863,   864,   865,
+                                   866,  869,  874,  932,  936,  949,  950,  1250,  1251,  1252,  1253,  1254,  1255,
+                                   1256, 1257, 1258, 1361, 10000, 10006, 10007, 10029, 10079, 10081, 20866, 21866};
+    if (id == 32768)
+        return 10000;  // the code page id of files saved on a Macintosh
+    return std::find(std::begin(kKnown), std::end(kKnown), id) != std::end(kKnown) ? id : 1252;
 }
 }  // namespace
 
-Codepage::~Codepage()
-{
-    if (m_iconv)
-        iconv_close(static_cast<iconv_t>(m_iconv));
-}
+Codepage::Codepage() = default;
+Codepage::~Codepage() = default;
 
 void Codepage::set(uint16_t id)
 {
     if (id == m_id)
         return;
-    if (m_iconv)
-        iconv_close(static_cast<iconv_t>(m_iconv));
-    m_iconv = nullptr;
+    m_decoder.reset();
     m_tried = false;
     m_id = id;
 }
@@ -81,33 +42,16 @@ void Codepage::append(std::string_view bytes, std::string& out)
     }
     if (!m_tried) {
         m_tried = true;
-        iconv_t cd = iconv_open("UTF-8", iconvName(m_id));
-        if (cd == reinterpret_cast<iconv_t>(-1))
-            cd = iconv_open("UTF-8", "CP1252");
-        m_iconv = cd == reinterpret_cast<iconv_t>(-1) ? nullptr : cd;
+        // Unknown pages fall back to Windows-1252.
+        m_decoder = platform::CodepageDecoder::open(windowsCodePage(m_id));
+        if (!m_decoder)
+            m_decoder = platform::CodepageDecoder::open(1252);
     }
-    if (!m_iconv) {
+    if (!m_decoder) {
         appendLatin1(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out);
         return;
     }
-    auto cd = static_cast<iconv_t>(m_iconv);
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    char* in = const_cast<char*>(bytes.data());
-    size_t inLeft = bytes.size();
-    char buffer[1024];
-    while (inLeft > 0) {
-        char* dst = buffer;
-        size_t dstLeft = sizeof buffer;
-        const size_t rc = iconv(cd, &in, &inLeft, &dst, &dstLeft);
-        out.append(buffer, static_cast<size_t>(dst - buffer));
-        if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
-            // A byte the code page does not define (or a cut double-byte character).
-            appendCodePoint(kReplacementCharacter, out);
-            ++in;
-            --inLeft;
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        }
-    }
+    m_decoder->append(bytes, out);
 }
 
 void appendLatin1(const uint8_t* bytes, size_t count, std::string& out)

@@ -1,8 +1,13 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace tabulon::engine::platform {
+class CodepageDecoder;
+}
 
 namespace tabulon::engine::xls {
 
@@ -13,7 +18,7 @@ struct Truncated {};
 // Turns the 8-bit text of BIFF2 to BIFF5 files into UTF-8 through the workbook's code page.
 class Codepage {
 public:
-    Codepage() = default;
+    Codepage();
     ~Codepage();
     Codepage(const Codepage&) = delete;
     Codepage& operator=(const Codepage&) = delete;
@@ -23,7 +28,7 @@ public:
     void append(std::string_view bytes, std::string& out);
 
 private:
-    void* m_iconv = nullptr;  // iconv_t, opened on first non-ASCII text
+    std::unique_ptr<platform::CodepageDecoder> m_decoder;  // opened on first non-ASCII text
     bool m_tried = false;
     uint16_t m_id = 1252;
 };

@@ -84,3 +84,20 @@ TEST(CsvBaseName, FallbackNumbersStayInRange)
     FixedRandom low({0.0f, 0.0f});
     EXPECT_EQ(core::csvBaseName("Book", "a:", kSheet, counter, low), "a1");
 }
+
+TEST(AvoidReservedName, DeviceNamesGetAnUnderscore)
+{
+    const struct { std::string_view name, safe; } cases[] = {
+        {"CON", "CON_"},
+        {"aux", "aux_"},
+        {"Nul.backup", "Nul_.backup"},
+        {"com1", "com1_"},
+        {"LPT9 ", "LPT9_ "},
+        {"COM0", "COM0"},
+        {"CONSOLE", "CONSOLE"},
+        {"my aux", "my aux"},
+        {"LPT", "LPT"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(core::avoidReservedName(std::string(c.name)), c.safe) << c.name;
+}
