@@ -104,6 +104,12 @@ std::vector<std::string> workbookNamesIn(const std::filesystem::path& folder, st
         std::string name = it->path().filename().string();
         if (name.empty() || name.front() == '.')
             continue;
+#if defined(_WIN32)
+        // Hidden and system files by attribute, as Explorer hides them.
+        const DWORD attributes = GetFileAttributesW(it->path().c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+            continue;
+#endif
         const size_t dot = name.rfind('.');
         const std::string extension = dot == std::string::npos ? std::string() : lowerAscii(name.substr(dot + 1));
         std::error_code typeError;

@@ -31,7 +31,8 @@ std::string stripExtension(std::string_view name);
 // The name with every space (U+0020) and every "." removed; other blanks stay.
 std::string stripSpacesAndDots(std::string_view name);
 
-// The names of the workbooks directly inside `folder`: ordinary files, not hidden, whose
+// The names of the workbooks directly inside `folder`: ordinary files, not hidden (a name
+// beginning with "."; on Windows also the hidden or system attribute), whose
 // extension begins with "xls" or is "ods" without regard to case, sorted by name without
 // regard to case (names equal but for case in a fixed order). Sets `error` when the folder
 // cannot be listed; the names found until then are returned.

@@ -1,6 +1,7 @@
 #include "CsvWriter.h"
 
 #include <array>
+#include <cstring>
 
 #include "../Error.h"
 
