@@ -200,7 +200,9 @@ TEST(Zip, AUniformBombStopsEarly)
         });
         EXPECT_NE(error.find("a part unpacks to far more data than its packed size allows (a zip bomb?)"), std::string::npos)
             << error;
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << way;
+        // The bound that matters is the inflated total; the clock only catches a refusal that
+        // comes after seconds of work, with room for sanitizers on a busy machine.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << way;
         EXPECT_LT(zip->inflatedTotal(), uint64_t(64) << 20) << way;
         EXPECT_LT(memory.bytes(), uint64_t(256) << 20) << way;
     }
