@@ -1,5 +1,7 @@
 #include "FunctionSupport.h"
 
+#include "io/Utf.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -109,23 +111,8 @@ std::string fromCodePoints(std::u32string_view cps)
 {
     std::string out;
     out.reserve(cps.size());
-    for (char32_t cp : cps) {
-        if (cp < 0x80) {
-            out += char(cp);
-        } else if (cp < 0x800) {
-            out += char(0xC0 | (cp >> 6));
-            out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += char(0xE0 | (cp >> 12));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | (cp >> 18));
-            out += char(0x80 | ((cp >> 12) & 0x3F));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        }
-    }
+    for (char32_t cp : cps)
+        engine::appendCodePoint(uint32_t(cp), out);
     return out;
 }
 

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "Formula.h"
+#include "io/Utf.h"
 
 namespace tabulon::formula {
 
@@ -151,36 +152,7 @@ private:
         }
     }
 
-    static void appendUtf16(std::string_view bytes, std::string& out)
-    {
-        for (size_t k = 0; k + 1 < bytes.size(); k += 2) {
-            char32_t cp = uint8_t(bytes[k]) | uint8_t(bytes[k + 1]) << 8;
-            if (cp >= 0xD800 && cp < 0xDC00 && k + 3 < bytes.size()) {
-                const char32_t lo = uint8_t(bytes[k + 2]) | uint8_t(bytes[k + 3]) << 8;
-                if (lo >= 0xDC00 && lo < 0xE000) {
-                    cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
-                    k += 2;
-                }
-            }
-            if (cp >= 0xD800 && cp < 0xE000)
-                cp = 0xFFFD;
-            if (cp < 0x80) {
-                out += char(cp);
-            } else if (cp < 0x800) {
-                out += char(0xC0 | (cp >> 6));
-                out += char(0x80 | (cp & 0x3F));
-            } else if (cp < 0x10000) {
-                out += char(0xE0 | (cp >> 12));
-                out += char(0x80 | ((cp >> 6) & 0x3F));
-                out += char(0x80 | (cp & 0x3F));
-            } else {
-                out += char(0xF0 | (cp >> 18));
-                out += char(0x80 | ((cp >> 12) & 0x3F));
-                out += char(0x80 | ((cp >> 6) & 0x3F));
-                out += char(0x80 | (cp & 0x3F));
-            }
-        }
-    }
+    static void appendUtf16(std::string_view bytes, std::string& out) { engine::appendUtf16(bytes, out); }
 
     // Row and column of a reference. In formulas of one cell the fields hold the cell's
     // address and the relative flags say how it moves; in shared formulas (tRefN/tAreaN)

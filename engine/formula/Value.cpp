@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "Dates.h"
+#include "io/Utf.h"
 #include "numfmt/Decimal.h"
 
 namespace tabulon::formula {
@@ -436,21 +437,7 @@ char32_t nextCodePoint(std::string_view s, size_t& i)
 
 void appendUtf8(char32_t cp, std::string& out)
 {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
+    engine::appendCodePoint(uint32_t(cp), out);
 }
 
 char32_t toUpperCp(char32_t c)
