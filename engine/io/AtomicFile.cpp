@@ -202,6 +202,8 @@ void removeTemporaryFilesOnSignals()
         struct sigaction current {};
         if (::sigaction(kSignals[i], nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
             continue;  // ignored (nohup): stays ignored
+        if (current.sa_handler == removeAndReraise)
+            continue;  // installed already: saving ourselves as the previous handler would re-raise forever
         g_previous[i] = current;
         struct sigaction action {};
         action.sa_handler = removeAndReraise;
