@@ -175,7 +175,11 @@ double serialNow(bool date1904)
     const auto now = std::chrono::system_clock::now();
     const std::time_t t = std::chrono::system_clock::to_time_t(now);
     std::tm local{};
+#if defined(_WIN32)
+    localtime_s(&local, &t);
+#else
     localtime_r(&t, &local);
+#endif
     // Local wall-clock time, as the application shows it.
     const int64_t days = formula::daysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) -
                          formula::daysFromCivil(1899, 12, 30);
