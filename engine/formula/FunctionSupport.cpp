@@ -86,24 +86,8 @@ std::u32string toCodePoints(std::string_view s)
 {
     std::u32string out;
     out.reserve(s.size());
-    for (size_t i = 0; i < s.size();) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-        if (i + size_t(len) > s.size())
-            len = 1;
-        char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
-        for (int k = 1; k < len; ++k) {
-            const unsigned char cc = static_cast<unsigned char>(s[i + size_t(k)]);
-            if ((cc & 0xC0) != 0x80) {
-                len = 1;
-                cp = c;
-                break;
-            }
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        out += cp;
-        i += size_t(len);
-    }
+    for (size_t i = 0; i < s.size();)
+        out += engine::nextCodePoint(s, i);
     return out;
 }
 

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "../Error.h"
+#include "../platform/LastErrorWindows.h"
 
 namespace tabulon::engine {
 namespace {
@@ -53,18 +54,7 @@ BOOL WINAPI removeOnInterrupt(DWORD)
 
 std::string lastError()
 {
-    const DWORD code = GetLastError();
-    wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring wide = length ? std::wstring(buffer, length) : std::wstring();
-    LocalFree(buffer);
-    while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L' ' || wide.back() == L'.'))
-        wide.pop_back();
-    if (wide.empty())
-        return "system error " + std::to_string(code);
-    const auto utf8 = std::filesystem::path(wide).u8string();
-    return std::string(utf8.begin(), utf8.end());
+    return platform::lastErrorMessage();
 }
 
 }  // namespace

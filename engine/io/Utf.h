@@ -63,4 +63,26 @@ inline void appendUtf16(std::string_view bytes, std::string& out, bool bigEndian
     appendUtf16(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size() / 2, out, bigEndian);
 }
 
+// Decodes the UTF-8 code point at `i` and moves `i` past it. A malformed or cut-off sequence
+// decodes its first byte as itself, so every byte string decodes and nothing is skipped.
+inline char32_t nextCodePoint(std::string_view s, size_t& i)
+{
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+    if (i + size_t(len) > s.size())
+        len = 1;
+    char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+    for (int k = 1; k < len; ++k) {
+        const unsigned char cc = static_cast<unsigned char>(s[i + size_t(k)]);
+        if ((cc & 0xC0) != 0x80) {
+            len = 1;
+            cp = c;
+            break;
+        }
+        cp = (cp << 6) | (cc & 0x3F);
+    }
+    i += size_t(len);
+    return cp;
+}
+
 }  // namespace tabulon::engine

@@ -1,4 +1,5 @@
 #include "File.h"
+#include "LastErrorWindows.h"
 
 #include <windows.h>
 
@@ -8,21 +9,9 @@
 namespace tabulon::engine::platform {
 namespace {
 
-// The system's message for the last error, in UTF-8, without its final period and line end.
 [[noreturn]] void failWithLastError()
 {
-    const DWORD code = GetLastError();
-    wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring wide = length ? std::wstring(buffer, length) : std::wstring();
-    LocalFree(buffer);
-    while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L' ' || wide.back() == L'.'))
-        wide.pop_back();
-    if (wide.empty())
-        wide = L"system error " + std::to_wstring(code);
-    const auto utf8 = std::filesystem::path(wide).u8string();
-    throw SystemError(std::string(utf8.begin(), utf8.end()));
+    throw SystemError(lastErrorMessage());
 }
 
 class WindowsInputFile final : public InputFile {
